@@ -1,0 +1,229 @@
+#include "server/runtime.h"
+#include "server/comhelp.h"
+
+#include <new>
+
+namespace runtime {
+namespace {
+
+HINSTANCE g_instance = nullptr;
+volatile LONG g_objects = 0;
+volatile LONG g_locks = 0;
+ITypeLib* g_typeLib = nullptr;  // cached for the life of the module
+CRITICAL_SECTION g_lock;
+
+const ModuleInfo* g_info = nullptr;
+
+HRESULT modulePath(wchar_t* path, DWORD size) {
+    DWORD n = GetModuleFileNameW(g_instance, path, size);
+    if (n == 0) return HRESULT_FROM_WIN32(GetLastError());
+    if (n >= size) return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
+    return S_OK;
+}
+
+HRESULT ownTypeLib(ITypeLib** out) {
+    *out = nullptr;
+    EnterCriticalSection(&g_lock);
+    HRESULT hr = S_OK;
+    if (!g_typeLib) {
+        wchar_t path[MAX_PATH];
+        hr = modulePath(path, MAX_PATH);
+        if (SUCCEEDED(hr)) hr = LoadTypeLibEx(path, REGKIND_NONE, &g_typeLib);
+    }
+    if (SUCCEEDED(hr)) { *out = g_typeLib; g_typeLib->AddRef(); }
+    LeaveCriticalSection(&g_lock);
+    return hr;
+}
+
+class ClassFactory final : public IClassFactory {
+public:
+    explicit ClassFactory(const ClassInfo& c) : class_(c) {}
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+        if (!out) return E_POINTER;
+        if (iid == IID_IUnknown || iid == IID_IClassFactory) {
+            *out = static_cast<IClassFactory*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    // The class object lives in the module's data; clients keep the module with LockServer.
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
+        if (!out) return E_POINTER;
+        *out = nullptr;
+        if (outer) return CLASS_E_NOAGGREGATION;
+        return class_.create(iid, out);
+    }
+    STDMETHODIMP LockServer(BOOL lock) override {
+        if (lock) InterlockedIncrement(&g_locks); else InterlockedDecrement(&g_locks);
+        return S_OK;
+    }
+private:
+    const ClassInfo& class_;
+};
+
+// Registry helpers over HKEY_CLASSES_ROOT.
+HRESULT setValue(const wchar_t* key, const wchar_t* name, const wchar_t* value) {
+    HKEY h = nullptr;
+    LONG rc = RegCreateKeyExW(HKEY_CLASSES_ROOT, key, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &h, nullptr);
+    if (rc != ERROR_SUCCESS) return HRESULT_FROM_WIN32(rc);
+    rc = RegSetValueExW(h, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
+                        static_cast<DWORD>((lstrlenW(value) + 1) * sizeof(wchar_t)));
+    RegCloseKey(h);
+    return rc == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(rc);
+}
+
+HRESULT deleteTree(const wchar_t* key) {
+    LONG rc = RegDeleteTreeW(HKEY_CLASSES_ROOT, key);
+    if (rc == ERROR_SUCCESS) rc = RegDeleteKeyW(HKEY_CLASSES_ROOT, key);
+    if (rc == ERROR_FILE_NOT_FOUND || rc == ERROR_SUCCESS) return S_OK;
+    return HRESULT_FROM_WIN32(rc);
+}
+
+void guidText(const GUID& g, wchar_t (&buf)[40]) { StringFromGUID2(g, buf, 40); }
+
+struct Keys {
+    wchar_t clsid[80], progId[128];
+};
+
+Keys keysFor(const ModuleInfo& m, const ClassInfo& c) {
+    Keys k;
+    wchar_t g[40];
+    guidText(*c.clsid, g);
+    wsprintfW(k.clsid, L"CLSID\\%s", g);
+    wsprintfW(k.progId, L"%s.%s", m.libraryName, c.name);
+    return k;
+}
+
+} // namespace
+
+HINSTANCE instance() { return g_instance; }
+void objectCreated() { InterlockedIncrement(&g_objects); }
+void objectDestroyed() { InterlockedDecrement(&g_objects); }
+
+BOOL moduleEntry(const ModuleInfo& info, HINSTANCE inst, DWORD reason, void* reserved) {
+    switch (reason) {
+    case DLL_PROCESS_ATTACH:
+        g_instance = inst;
+        g_info = &info;
+        InitializeCriticalSection(&g_lock);
+        DisableThreadLibraryCalls(inst);
+        break;
+    case DLL_PROCESS_DETACH:
+        // At process exit (reserved != null) other modules may already be gone.
+        if (!reserved && g_typeLib) { g_typeLib->Release(); g_typeLib = nullptr; }
+        DeleteCriticalSection(&g_lock);
+        break;
+    default:
+        break;
+    }
+    return TRUE;
+}
+
+HRESULT canUnloadNow(const ModuleInfo&) {
+    return (g_objects == 0 && g_locks == 0) ? S_OK : S_FALSE;
+}
+
+HRESULT getClassObject(const ModuleInfo& info, REFCLSID clsid, REFIID iid, void** out) {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    for (int i = 0; i < info.classCount; ++i) {
+        if (clsid == *info.classes[i].clsid) {
+            static ClassFactory* factories[8] = {};
+            static unsigned char storage[8][sizeof(ClassFactory)];
+            if (i >= 8) return CLASS_E_CLASSNOTAVAILABLE;
+            EnterCriticalSection(&g_lock);
+            if (!factories[i]) factories[i] = new (storage[i]) ClassFactory(info.classes[i]);
+            LeaveCriticalSection(&g_lock);
+            return factories[i]->QueryInterface(iid, out);
+        }
+    }
+    return CLASS_E_CLASSNOTAVAILABLE;
+}
+
+HRESULT typeInfo(REFIID iid, ITypeInfo** out) {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    com::Ptr<ITypeLib> lib;
+    HRESULT hr = ownTypeLib(lib.put());
+    if (FAILED(hr)) return hr;
+    com::Ptr<ITypeInfo> ti;
+    hr = lib->GetTypeInfoOfGuid(iid, ti.put());
+    if (FAILED(hr)) return hr;
+    // For a dual interface, dispatch goes through the vtable half.
+    TYPEATTR* attr = nullptr;
+    hr = ti->GetTypeAttr(&attr);
+    if (FAILED(hr)) return hr;
+    bool dual = attr->typekind == TKIND_DISPATCH && (attr->wTypeFlags & TYPEFLAG_FDUAL);
+    ti->ReleaseTypeAttr(attr);
+    if (dual) {
+        HREFTYPE ref = 0;
+        com::Ptr<ITypeInfo> vt;
+        hr = ti->GetRefTypeOfImplType(static_cast<UINT>(-1), &ref);
+        if (SUCCEEDED(hr)) hr = ti->GetRefTypeInfo(ref, vt.put());
+        if (FAILED(hr)) return hr;
+        ti = vt;
+    }
+    *out = ti.detach();
+    return S_OK;
+}
+
+HRESULT registerServer(const ModuleInfo& m) {
+    wchar_t path[MAX_PATH];
+    HRESULT hr = modulePath(path, MAX_PATH);
+    if (FAILED(hr)) return hr;
+    com::Ptr<ITypeLib> lib;
+    hr = ownTypeLib(lib.put());
+    if (FAILED(hr)) return hr;
+    wchar_t helpDir[1] = L"";
+    hr = RegisterTypeLib(lib.get(), path, helpDir);
+    if (FAILED(hr)) return hr;
+
+    wchar_t libid[40];
+    guidText(*m.libid, libid);
+    for (int i = 0; i < m.classCount; ++i) {
+        const ClassInfo& c = m.classes[i];
+        Keys k = keysFor(m, c);
+        wchar_t sub[160], clsid[40], version[16];
+        guidText(*c.clsid, clsid);
+        wsprintfW(version, L"%u.%u", m.majorVersion, m.minorVersion);
+        if (FAILED(hr = setValue(k.clsid, nullptr, k.progId))) return hr;
+        wsprintfW(sub, L"%s\\InprocServer32", k.clsid);
+        if (FAILED(hr = setValue(sub, nullptr, path))) return hr;
+        if (FAILED(hr = setValue(sub, L"ThreadingModel", m.threadingModel))) return hr;
+        wsprintfW(sub, L"%s\\ProgID", k.clsid);
+        if (FAILED(hr = setValue(sub, nullptr, k.progId))) return hr;
+        wsprintfW(sub, L"%s\\TypeLib", k.clsid);
+        if (FAILED(hr = setValue(sub, nullptr, libid))) return hr;
+        wsprintfW(sub, L"%s\\Version", k.clsid);
+        if (FAILED(hr = setValue(sub, nullptr, version))) return hr;
+        if (FAILED(hr = setValue(k.progId, nullptr, k.progId))) return hr;
+        wsprintfW(sub, L"%s\\CLSID", k.progId);
+        if (FAILED(hr = setValue(sub, nullptr, clsid))) return hr;
+    }
+    return S_OK;
+}
+
+HRESULT unregisterServer(const ModuleInfo& m) {
+    HRESULT result = S_OK;
+    for (int i = 0; i < m.classCount; ++i) {
+        Keys k = keysFor(m, m.classes[i]);
+        HRESULT hr = deleteTree(k.progId);
+        if (FAILED(hr)) result = hr;
+        hr = deleteTree(k.clsid);
+        if (FAILED(hr)) result = hr;
+    }
+    // Removes the library's key and the interfaces it registered; a library that is
+    // not registered (any more) is left alone.
+    com::Bstr registeredPath;
+    if (SUCCEEDED(QueryPathOfRegTypeLib(*m.libid, m.majorVersion, m.minorVersion, m.lcid, registeredPath.put()))) {
+        HRESULT hr = UnRegisterTypeLib(*m.libid, m.majorVersion, m.minorVersion, m.lcid, SYS_WIN32);
+        if (FAILED(hr)) result = hr;
+    }
+    return result;
+}
+
+} // namespace runtime

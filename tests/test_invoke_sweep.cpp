@@ -1,0 +1,169 @@
+// A randomized sweep of late-bound calls: random members, flags, argument counts and
+// variant types (by value and by reference). Every call must return, nothing may
+// crash, and every reference taken must be given back.
+#include <gtest/gtest.h>
+#include "tests/support.h"
+
+#include <cmath>
+#include <deque>
+#include <limits>
+#include <random>
+
+using namespace testing_support;
+using com::Var;
+
+namespace {
+
+// An object argument that counts its references; its default value is a number
+// or a failure.
+class Probe final : public IDispatch {
+public:
+    explicit Probe(bool answers) : answers_(answers) {}
+    LONG refs = 1;
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+        if (iid == IID_IUnknown || iid == IID_IDispatch) { *out = this; AddRef(); return S_OK; }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++refs; }
+    STDMETHODIMP_(ULONG) Release() override { return --refs; }
+    STDMETHODIMP GetTypeInfoCount(UINT* n) override { *n = 0; return S_OK; }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return DISP_E_UNKNOWNNAME; }
+    STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS*, VARIANT* result, EXCEPINFO* ex, UINT*) override {
+        if (id == DISPID_VALUE && answers_ && result) { result->vt = VT_R8; result->dblVal = 2.5; return S_OK; }
+        if (ex) { ex->scode = E_FAIL; ex->bstrDescription = SysAllocString(L"probe refuses"); }
+        return DISP_E_EXCEPTION;
+    }
+private:
+    bool answers_;
+};
+
+class Sweep {
+public:
+    explicit Sweep(unsigned seed) : rng_(seed) {}
+
+    // A well-formed variant of a random type; storage for references lives in the sweep.
+    Var value(int depth = 0) {
+        Var v;
+        VARIANT& r = v.ref();
+        switch (pick(22)) {
+        case 0: break;  // Empty
+        case 1: r.vt = VT_NULL; break;
+        case 2: r.vt = VT_I2; r.iVal = static_cast<SHORT>(rng_()); break;
+        case 3: r.vt = VT_I4; r.lVal = static_cast<LONG>(rng_()); break;
+        case 4: r.vt = VT_R4; r.fltVal = specialFloat(); break;
+        case 5: r.vt = VT_R8; r.dblVal = specialDouble(); break;
+        case 6: r.vt = VT_CY; r.cyVal.int64 = static_cast<LONGLONG>(rng_()) << pick(32); break;
+        case 7: r.vt = VT_DATE; r.date = specialDouble(); break;
+        case 8: { static const wchar_t* texts[] = {L"", L"abc", L"1e400", L"-0", L" 12 ", L"3,5", L"0.0001", L"&H7FFF", L"1e-400", L"NaN"};
+                  r.vt = VT_BSTR; r.bstrVal = SysAllocString(texts[pick(10)]); break; }
+        case 9: r.vt = VT_BOOL; r.boolVal = pick(2) ? VARIANT_TRUE : VARIANT_FALSE; break;
+        case 10: r.vt = VT_UI1; r.bVal = static_cast<BYTE>(rng_()); break;
+        case 11: r.vt = VT_I1; r.cVal = static_cast<CHAR>(rng_()); break;
+        case 12: r.vt = VT_UI4; r.ulVal = rng_(); break;
+        case 13: r.vt = VT_I8; r.llVal = (static_cast<LONGLONG>(rng_()) << 32) | rng_(); break;
+        case 14: r.vt = VT_ERROR; r.scode = DISP_E_PARAMNOTFOUND; break;
+        case 15: { r.vt = VT_DECIMAL; DECIMAL d = {}; d.Lo32 = rng_(); d.scale = static_cast<BYTE>(pick(29)); d.sign = pick(2) ? DECIMAL_NEG : 0; r.decVal = d; break; }
+        case 16: { Probe* p = probe(); r.vt = VT_DISPATCH; r.pdispVal = p; p->AddRef(); break; }
+        case 17: { Probe* p = probe(); r.vt = VT_UNKNOWN; r.punkVal = p; p->AddRef(); break; }
+        case 18: r.vt = VT_DISPATCH; r.pdispVal = nullptr; break;  // Nothing
+        case 19: { SAFEARRAY* sa = SafeArrayCreateVector(pick(2) ? VT_R8 : VT_VARIANT, 0, pick(4));
+                   r.vt = VT_ARRAY | (sa->fFeatures & FADF_VARIANT ? VT_VARIANT : VT_R8); r.parray = sa; break; }
+        case 20: if (depth < 2) {  // a reference to another variant
+                     keep_.push_back(value(depth + 1));
+                     r.vt = VT_BYREF | VT_VARIANT; r.pvarVal = keep_.back().get();
+                 } break;
+        default: if (depth < 2) {  // a typed reference to a scalar
+                     keep_.push_back(value(depth + 1));
+                     VARIANT& t = keep_.back().ref();
+                     if (t.vt == VT_R8 || t.vt == VT_I2 || t.vt == VT_I4 || t.vt == VT_R4 || t.vt == VT_BSTR || t.vt == VT_BOOL) {
+                         r.vt = static_cast<VARTYPE>(VT_BYREF | t.vt);
+                         r.byref = &t.lVal;  // the union's storage
+                         if (t.vt == VT_BSTR) r.pbstrVal = &t.bstrVal;
+                     }
+                 } break;
+        }
+        return v;
+    }
+
+    DISPID member() {
+        static const DISPID ids[] = {0x60030001, 0x60030002, 0x60030003, 0x60030004, 0x60030005,
+                                     0x60030006, 0x60030007, 0x60030008, 0x68030000, 0, -1, -4, 0x60030009, 0x68030001};
+        return pick(10) ? ids[pick(9)] : (pick(2) ? ids[9 + pick(5)] : static_cast<DISPID>(rng_()));
+    }
+    WORD flags() {
+        static const WORD f[] = {DISPATCH_METHOD, DISPATCH_PROPERTYGET, DISPATCH_METHOD | DISPATCH_PROPERTYGET,
+                                 DISPATCH_PROPERTYPUT, DISPATCH_PROPERTYPUTREF, 0};
+        return pick(8) ? f[pick(3)] : f[3 + pick(3)];
+    }
+    int pick(int n) { return static_cast<int>(rng_() % static_cast<unsigned>(n)); }
+    void releaseKept() { keep_.clear(); }
+    std::deque<Probe> probes;
+
+private:
+    Probe* probe() {
+        if (probes.size() < 64) probes.emplace_back(pick(2) == 0);
+        return &probes[pick(static_cast<int>(probes.size()))];
+    }
+    float specialFloat() {
+        static const float v[] = {0.0f, -0.0f, 1.0f, -1.0f, 0.5f, 1e-45f, 3.4e38f, -3.4e38f, 1e-4f,
+                                  std::numeric_limits<float>::infinity(), std::numeric_limits<float>::quiet_NaN()};
+        return pick(3) ? v[pick(11)] : static_cast<float>(static_cast<int>(rng_()) % 2000) / 7.0f;
+    }
+    double specialDouble() {
+        static const double v[] = {0.0, -0.0, 1.0, -1.0, 0.9999999999, 1e-300, 1e300, -1e300, 1e154, 5e-324, 0.0001,
+                                   std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity(),
+                                   std::numeric_limits<double>::quiet_NaN(), 1.7976931348623157e308};
+        return pick(3) ? v[pick(15)] : static_cast<double>(static_cast<int>(rng_())) / 1e5;
+    }
+    std::mt19937 rng_;
+    std::deque<Var> keep_;
+};
+
+} // namespace
+
+TEST(InvokeSweep, HundredThousandRandomCallsEndCleanly) {
+    com::Apartment apartment;
+    MessageBoxBlocker blocker;  // the trapping members' messages are refused, not shown
+    using CanUnload = HRESULT(WINAPI*)();
+    HMODULE module = LoadLibraryW(buildPath(L"brastow.dll").c_str());
+    ASSERT_NE(module, nullptr);
+    auto canUnload = reinterpret_cast<CanUnload>(reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
+
+    Sweep sweep(20261208u);
+    int ok = 0, failed = 0;
+    {
+        auto plugIn = createPlugIn();
+        ASSERT_TRUE(plugIn);
+        for (int i = 0; i < 100000; ++i) {
+            std::vector<Var> args;
+            int n = sweep.pick(4);
+            for (int a = 0; a < n; ++a) args.push_back(sweep.value());
+            std::vector<VARIANT> raw;
+            for (auto& a : args) raw.push_back(*a.get());
+            DISPPARAMS dp = {raw.empty() ? nullptr : raw.data(), nullptr, static_cast<UINT>(raw.size()), 0};
+            WORD flags = sweep.flags();
+            DISPID named = DISPID_PROPERTYPUT;
+            if ((flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) && n > 0) { dp.rgdispidNamedArgs = &named; dp.cNamedArgs = 1; }
+            Var result;
+            EXCEPINFO ex = {};
+            UINT argErr = 0;
+            bool wantResult = sweep.pick(5) != 0;
+            HRESULT hr = plugIn->Invoke(sweep.member(), IID_NULL, LOCALE_USER_DEFAULT, flags, &dp,
+                                        wantResult ? result.put() : nullptr, &ex, sweep.pick(2) ? &argErr : nullptr);
+            if (hr == DISP_E_EXCEPTION) com::fromExcepInfo(ex, L"");
+            if (SUCCEEDED(hr)) ++ok; else ++failed;
+            sweep.releaseKept();
+        }
+        // The object's own count is back where it started.
+        plugIn->AddRef();
+        EXPECT_EQ(plugIn->Release(), 1u);
+    }
+    EXPECT_GT(ok, 1000);
+    EXPECT_GT(failed, 1000);
+    for (auto& p : sweep.probes) EXPECT_EQ(p.refs, 1) << "an object argument was not released";
+    CoFreeUnusedLibraries();
+    EXPECT_EQ(canUnload(), S_OK) << "an object of the module is still alive";
+    FreeLibrary(module);
+}

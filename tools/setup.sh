@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Installs what building and testing Brastow needs on a Debian 12 machine (run as root).
+# Does nothing for packages that are already there.
+set -euo pipefail
+need=()
+have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  dpkg --add-architecture i386
+  updated=0
+fi
+for p in cmake make python3 g++-mingw-w64-i686 mingw-w64-tools libwine-dev wine wine32:i386 xvfb \
+         imagemagick xdotool nsis googletest; do
+  have "$p" || need+=("$p")
+done
+if [ ${#need[@]} -gt 0 ] || [ "${updated:-1}" = 0 ]; then
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  [ ${#need[@]} -gt 0 ] && apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
+fi
+exit 0
