@@ -9,6 +9,7 @@
 
 #include "server/comhelp.h"
 #include "brastow.h"
+#include "sim/uirobot.h"
 
 namespace testing_support {
 
@@ -28,43 +29,9 @@ CallResult invoke(IDispatch* d, DISPID id, WORD flags, std::vector<com::Var> arg
 CallResult call(IDispatch* d, const wchar_t* name, std::vector<com::Var> args);
 DISPID dispid(IDispatch* d, const wchar_t* name);
 
-// One window the robot saw: a message box or another dialog of this thread.
-struct SeenBox {
-    std::wstring caption, text;
-    bool hasIcon = false;
-    int buttons = 0;       // visible push buttons
-    bool hasCancel = false;
-};
-
-// Watches this thread's dialogs from a thread timer, which every modal loop on the
-// thread dispatches: message boxes are recorded and closed with OK; other dialogs go
-// to `onDialog` (return true once handled, or false to look again on the next tick).
-class UiRobot {
-public:
-    UiRobot();
-    ~UiRobot();
-    std::vector<SeenBox> boxes;
-    std::function<bool(HWND)> onDialog;
-    std::function<void()> onTick;
-    std::vector<std::wstring> texts() const;
-private:
-    static void CALLBACK tick(HWND, UINT, UINT_PTR, DWORD);
-    void scan();
-    UINT_PTR timer_ = 0;
-    std::vector<HWND> done_;
-};
-
-// Prevents message boxes from being created at all on this thread (for sweeps);
-// counts how many were asked for.
-class MessageBoxBlocker {
-public:
-    MessageBoxBlocker();
-    ~MessageBoxBlocker();
-    static int blocked();
-private:
-    HHOOK hook_ = nullptr;
-};
-
-std::wstring textOf(HWND w);
+using simuser::SeenBox;
+using simuser::UiRobot;
+using simuser::MessageBoxBlocker;
+using simuser::textOf;
 
 } // namespace testing_support

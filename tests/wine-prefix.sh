@@ -30,7 +30,7 @@ quiet wineserver -k || true
 quiet wineserver -w || true
 quiet wineserver -p
 quiet wine wineboot
-for dll in "$build/brastow.dll" "$build/sim/maximsim.dll"; do
+for dll in "$build/brastow.dll" "$build/maximsim.dll"; do
   if [ -f "$dll" ]; then
     wine regsvr32 /s "$(winepath -w "$dll" 2>/dev/null)" </dev/null >/dev/null 2>&1 || {
       echo "registration of $dll failed" >&2; exit 1; }

@@ -1,0 +1,182 @@
+#include "plugin/host/host.h"
+#include "anglemath/errorreport.h"
+
+#include <vector>
+
+namespace host {
+namespace {
+
+const wchar_t kSource[] = L"Brastow";
+constexpr HRESULT kCantCreate = com::errorNumber(429);      // ActiveX component can't create object
+constexpr HRESULT kNoInterface = com::errorNumber(430);     // object does not support the interface
+constexpr HRESULT kSubscript = com::errorNumber(9);         // subscript out of range
+
+HRESULT convert(const com::Var& v, VARTYPE type, com::Var& out) {
+    HRESULT hr = com::Var::deref(*v.get(), out);
+    if (SUCCEEDED(hr)) hr = out.changeTo(type);
+    return FAILED(hr) ? anglemath::fail(hr) : S_OK;
+}
+
+} // namespace
+
+HRESULT Object::create(const wchar_t* progId, Object& out) {
+    CLSID clsid;
+    HRESULT hr = CLSIDFromProgID(progId, &clsid);
+    if (SUCCEEDED(hr))
+        hr = CoCreateInstance(clsid, nullptr, CLSCTX_SERVER, IID_IDispatch, out.d_.putVoid());
+    if (FAILED(hr)) {
+        com::Error e = com::takeError(hr, nullptr, kSource);
+        if (e.number == REGDB_E_CLASSNOTREG || e.number == CO_E_CLASSSTRING || e.number == REGDB_E_READREGDB ||
+            e.number == CO_E_SERVER_EXEC_FAILURE) {
+            e.number = kCantCreate;
+            e.source = com::Bstr(kSource);
+        }
+        com::Bstr text(L"ActiveX component can't create object: ");
+        text.append(progId);
+        e.description = text;
+        return com::raise(e);
+    }
+    return S_OK;
+}
+
+HRESULT Object::as(REFIID iid, Object& out) const {
+    com::Ptr<IDispatch> p;
+    HRESULT hr = d_ ? d_->QueryInterface(iid, p.putVoid()) : E_POINTER;
+    if (FAILED(hr) || !p) {
+        return com::raise(d_ ? kNoInterface : com::errorNumber(91), kSource,
+                          d_ ? L"Class doesn't support Automation or does not support expected interface"
+                             : L"Object variable or With block variable not set");
+    }
+    out = Object(std::move(p));
+    return S_OK;
+}
+
+HRESULT Object::invoke(Member m, WORD flags, VARIANT* args, UINT count, bool put, com::Var* out) const {
+    if (!d_) return com::raise(com::errorNumber(91), kSource, L"Object variable or With block variable not set");
+    DISPID id = m.id;
+    HRESULT hr;
+    if (m.name) {
+        LPOLESTR name = const_cast<LPOLESTR>(m.name);
+        hr = d_->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id);
+        if (FAILED(hr)) return com::raise(hr, kSource, L"Object doesn't support this property or method");
+    }
+    // Arguments go right to left.
+    std::vector<VARIANT> reversed(args, args + count);
+    for (UINT i = 0; i < count; ++i) reversed[i] = args[count - 1 - i];
+    DISPID named = DISPID_PROPERTYPUT;
+    DISPPARAMS dp = {count ? reversed.data() : nullptr, put ? &named : nullptr, count, put ? 1u : 0u};
+    EXCEPINFO ex = {};
+    UINT argErr = 0;
+    com::Var result;
+    hr = d_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &dp, result.put(), &ex, &argErr);
+    if (hr == DISP_E_EXCEPTION) return com::raise(com::fromExcepInfo(ex, kSource));
+    if (FAILED(hr)) return com::raise(hr, kSource);
+    if (out) *out = std::move(result);
+    return S_OK;
+}
+
+HRESULT Object::get(Member m, com::Var& out) const {
+    return invoke(m, DISPATCH_PROPERTYGET, nullptr, 0, false, &out);
+}
+
+HRESULT Object::get(Member m, std::initializer_list<com::Var> args, com::Var& out) const {
+    std::vector<VARIANT> raw;
+    for (const com::Var& a : args) raw.push_back(*a.get());
+    return invoke(m, DISPATCH_PROPERTYGET | DISPATCH_METHOD, raw.data(), static_cast<UINT>(raw.size()), false, &out);
+}
+
+HRESULT Object::put(Member m, const com::Var& value) const {
+    VARIANT v = *value.get();
+    return invoke(m, DISPATCH_PROPERTYPUT, &v, 1, true, nullptr);
+}
+
+HRESULT Object::call(Member m, std::initializer_list<VARIANT> args, com::Var* out) const {
+    std::vector<VARIANT> raw(args);
+    WORD flags = out ? DISPATCH_METHOD | DISPATCH_PROPERTYGET : DISPATCH_METHOD;
+    return invoke(m, flags, raw.data(), static_cast<UINT>(raw.size()), false, out);
+}
+
+HRESULT toI2(const com::Var& v, SHORT& out) {
+    com::Var c;
+    HRESULT hr = convert(v, VT_I2, c);
+    if (SUCCEEDED(hr)) out = c.get()->iVal;
+    return hr;
+}
+
+HRESULT toBool(const com::Var& v, bool& out) {
+    com::Var c;
+    HRESULT hr = convert(v, VT_BOOL, c);
+    if (SUCCEEDED(hr)) out = c.get()->boolVal != VARIANT_FALSE;
+    return hr;
+}
+
+HRESULT toR4(const com::Var& v, float& out) {
+    com::Var c;
+    HRESULT hr = convert(v, VT_R4, c);
+    if (SUCCEEDED(hr)) out = c.get()->fltVal;
+    return hr;
+}
+
+HRESULT toR8(const com::Var& v, double& out) {
+    com::Var c;
+    HRESULT hr = convert(v, VT_R8, c);
+    if (SUCCEEDED(hr)) out = c.get()->dblVal;
+    return hr;
+}
+
+HRESULT toText(const com::Var& v, com::Bstr& out) {
+    com::Var c;
+    HRESULT hr = convert(v, VT_BSTR, c);
+    if (SUCCEEDED(hr)) out = com::Bstr::attach(c.detach().bstrVal);
+    return hr;
+}
+
+HRESULT toObject(const com::Var& v, Object& out) {
+    com::Var c;
+    HRESULT hr = convert(v, VT_DISPATCH, c);
+    if (FAILED(hr)) return hr;
+    if (!c.get()->pdispVal)
+        return com::raise(com::errorNumber(91), kSource, L"Object variable or With block variable not set");
+    out = Object(com::Ptr<IDispatch>(c.get()->pdispVal));
+    return S_OK;
+}
+
+HRESULT arrayElement(const com::Var& array, LONG index, com::Var& out) {
+    com::Var a;
+    HRESULT hr = com::Var::deref(*array.get(), a);
+    if (FAILED(hr)) return anglemath::fail(hr);
+    if (!(a.vt() & VT_ARRAY) || !a.get()->parray) return anglemath::fail(DISP_E_TYPEMISMATCH);
+    SAFEARRAY* sa = a.get()->parray;
+    LONG lo = 0, hi = -1;
+    if (SafeArrayGetDim(sa) != 1 || FAILED(SafeArrayGetLBound(sa, 1, &lo)) || FAILED(SafeArrayGetUBound(sa, 1, &hi)) ||
+        index < lo || index > hi)
+        return com::raise(kSubscript, kSource, L"Subscript out of range");
+    const VARTYPE element = static_cast<VARTYPE>(a.vt() & VT_TYPEMASK);
+    VARIANT& o = *out.put();
+    switch (element) {
+    case VT_VARIANT: hr = SafeArrayGetElement(sa, &index, &o); break;
+    case VT_I2: case VT_I4: case VT_R4: case VT_R8: case VT_UI1: case VT_BOOL: case VT_CY: case VT_DATE:
+    case VT_I1: case VT_UI2: case VT_UI4: case VT_INT: case VT_UINT: case VT_BSTR: case VT_DECIMAL:
+        hr = SafeArrayGetElement(sa, &index, element == VT_DECIMAL ? static_cast<void*>(&o.decVal) : static_cast<void*>(&o.lVal));
+        if (SUCCEEDED(hr)) o.vt = element;
+        break;
+    default: hr = DISP_E_TYPEMISMATCH; break;
+    }
+    return FAILED(hr) ? anglemath::fail(hr) : S_OK;
+}
+
+VARIANT byRef(SHORT* value) {
+    VARIANT v;
+    v.vt = VT_BYREF | VT_I2;
+    v.piVal = value;
+    return v;
+}
+
+VARIANT byRef(float* value) {
+    VARIANT v;
+    v.vt = VT_BYREF | VT_R4;
+    v.pfltVal = value;
+    return v;
+}
+
+} // namespace host

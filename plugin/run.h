@@ -1,0 +1,29 @@
+// What one calibration run holds between its stages.
+#pragma once
+
+#include <windows.h>
+#include "plugin/host/host.h"
+
+struct RunSettings {
+    float xCalibTime = 0, yCalibTime = 0;  // the form's 16-bit integers, widened
+    bool correctBacklash = false;
+    float backlashFraction = 0;
+    float calibExpTime = 0;
+    float declination = 0;
+};
+
+struct SamplePoints {
+    float x[5] = {};
+    float y[5] = {};
+};
+
+// Runs the five passes of expose, wait, find the guide image, wait for the user's
+// click, measure and move. S_OK with the points filled; S_FALSE when the guide image
+// document is missing after an exposure (the run ends silently); a failure raised.
+HRESULT sampleGuideStar(const host::Object& app, const host::Object& camera, const RunSettings& s,
+                        SamplePoints& points);
+
+struct _PlugIn;
+// Turns the points into the camera angle, speeds and backlash; shows them and writes
+// angle and speeds to the camera.
+HRESULT applySolution(_PlugIn* self, const host::Object& camera, const RunSettings& s, const SamplePoints& p);

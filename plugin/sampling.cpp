@@ -1,0 +1,140 @@
+#include "plugin/run.h"
+#include "anglemath/errorreport.h"
+#include "maxim.h"
+
+namespace {
+
+// Lets the thread's windows process what is pending. False once the thread has been
+// asked to quit (the message is put back for the host's own loop).
+bool processMessages() {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) {
+            PostQuitMessage(static_cast<int>(msg.wParam));
+            return false;
+        }
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+    return true;
+}
+
+HRESULT abandoned() {
+    return com::raise(E_ABORT, anglemath::kSource, L"The calibration was abandoned: the host is closing");
+}
+
+// Waits for the user's click without holding a processor: sleeps until a message
+// arrives for the thread or a frame's time passes, then lets the messages through.
+constexpr DWORD kClickPollMs = 15;
+bool waitForInput() {
+    MsgWaitForMultipleObjectsEx(0, nullptr, kClickPollMs, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    return processMessages();
+}
+
+bool sameText(const com::Bstr& a, const wchar_t* b) {
+    const UINT n = static_cast<UINT>(lstrlenW(b));
+    return a.length() == n && (n == 0 || memcmp(a.get(), b, n * sizeof(wchar_t)) == 0);
+}
+
+const DISPID kDocCount = 2, kDocItem = 1;
+const DISPID kClick = 57, kButtonUp = 51, kClickX = 52, kClickY = 53, kMeasure = 70;
+
+// The first document, by index, whose display name is exactly "Autoguider Image".
+HRESULT findGuideImage(const host::Object& app, host::Object& guide, bool& found) {
+    found = false;
+    HRESULT hr;
+    com::Var v;
+    host::Object docs, docsAny;
+    if (FAILED(hr = app.get(L"Documents", v)) || FAILED(hr = host::toObject(v, docsAny)) ||
+        FAILED(hr = docsAny.as(DIID_Documents, docs)))
+        return hr;
+    SHORT count = 0;
+    if (FAILED(hr = docs.get(kDocCount, v)) || FAILED(hr = host::toI2(v, count))) return hr;
+    for (int k = 1; k <= count; ++k) {
+        host::Object doc;
+        com::Bstr name;
+        if (FAILED(hr = docs.get(kDocItem, {com::Var::i2(static_cast<SHORT>(k))}, v)) || FAILED(hr = host::toObject(v, doc))) return hr;
+        if (FAILED(hr = doc.get(L"DisplayName", v)) || FAILED(hr = host::toText(v, name))) return hr;
+        if (sameText(name, L"Autoguider Image")) {
+            found = true;
+            return doc.as(DIID_Document, guide);
+        }
+    }
+    return S_OK;
+}
+
+// The two-phase wait for the user's click on the guide image.
+HRESULT waitForClick(const host::Object& guide) {
+    HRESULT hr;
+    com::Var v;
+    for (;;) {  // a new click with the button still down
+        SHORT click = 0;
+        bool up = true;
+        if (FAILED(hr = guide.get(kClick, v)) || FAILED(hr = host::toI2(v, click))) return hr;
+        if (FAILED(hr = guide.get(kButtonUp, v)) || FAILED(hr = host::toBool(v, up))) return hr;
+        if (click != 0 && !up) break;
+        if (!waitForInput()) return abandoned();
+    }
+    for (;;) {  // the button released
+        bool up = false;
+        if (FAILED(hr = guide.get(kButtonUp, v)) || FAILED(hr = host::toBool(v, up))) return hr;
+        if (up) break;
+        if (!waitForInput()) return abandoned();
+    }
+    return S_OK;
+}
+
+// The clicked pixel, refined by the host's measurement of the star there.
+HRESULT measure(const host::Object& guide, float& x, float& y) {
+    HRESULT hr;
+    com::Var v;
+    SHORT px = 0, py = 0;
+    if (FAILED(hr = guide.get(kClickX, v)) || FAILED(hr = host::toI2(v, px))) return hr;
+    x = px;
+    if (FAILED(hr = guide.get(kClickY, v)) || FAILED(hr = host::toI2(v, py))) return hr;
+    y = py;
+    com::Var result, element;
+    VARIANT ax = *com::Var::i2(static_cast<SHORT>(x)).get(), ay = *com::Var::i2(static_cast<SHORT>(y)).get();
+    if (FAILED(hr = guide.call(kMeasure, {ax, ay}, &result))) return hr;
+    if (FAILED(hr = host::arrayElement(result, 6, element)) || FAILED(hr = host::toR4(element, x))) return hr;
+    if (FAILED(hr = host::arrayElement(result, 7, element)) || FAILED(hr = host::toR4(element, y))) return hr;
+    return S_OK;
+}
+
+} // namespace
+
+HRESULT sampleGuideStar(const host::Object& app, const host::Object& camera, const RunSettings& s,
+                        SamplePoints& points) {
+    HRESULT hr;
+    com::Var v;
+    for (SHORT i = 0; i <= 4; ++i) {
+        VARIANT exposure = *com::Var::r4(s.calibExpTime).get();
+        if (FAILED(hr = camera.call(L"GuiderExpose", {exposure}, nullptr))) return hr;
+        for (;;) {
+            bool running = false;
+            if (FAILED(hr = camera.get(L"GuiderRunning", v)) || FAILED(hr = host::toBool(v, running))) return hr;
+            if (!running) break;
+            Sleep(100);
+            if (!processMessages()) return abandoned();
+        }
+
+        host::Object guide;
+        bool found = false;
+        if (FAILED(hr = findGuideImage(app, guide, found))) return hr;
+        if (!found) return S_FALSE;
+
+        if (FAILED(hr = waitForClick(guide))) return hr;
+        if (FAILED(hr = measure(guide, points.x[i], points.y[i]))) return hr;
+
+        if (i < 4) {
+            SHORT direction = i;
+            float duration = i < 2 ? s.xCalibTime : s.yCalibTime;
+            com::Var moved;
+            bool ignored = false;
+            if (FAILED(hr = camera.call(L"GuiderMove", {host::byRef(&direction), host::byRef(&duration)}, &moved)) ||
+                FAILED(hr = host::toBool(moved, ignored)))
+                return hr;
+        }
+    }
+    return S_OK;
+}

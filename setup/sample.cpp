@@ -1,0 +1,199 @@
+#include "setup/sample.h"
+#include "setup/sample_ids.h"
+#include "anglemath/errorreport.h"
+#include "server/comhelp.h"
+#include "server/msgbox.h"
+#include "server/runtime.h"
+
+#include <commctrl.h>
+#include <oleauto.h>
+
+namespace {
+
+// Where each control stands, in twips from the client area's top-left corner, with
+// its initial text and tooltip.
+struct Placement {
+    int id;
+    int left, top, width, height;
+    const wchar_t* text;     // initial text of a field; null keeps the caption
+    const wchar_t* tooltip;  // null: none
+};
+
+const Placement kControls[] = {
+    {IDC_LABEL4, 240, 240, 2055, 375, nullptr, L"Exposure duration in seconds"},
+    {IDC_NUMBER4, 2520, 210, 495, 285, L"2.0", nullptr},
+    {IDC_LABEL1, 240, 840, 2055, 255, nullptr, nullptr},
+    {IDC_NUMBER1, 2520, 840, 495, 285, L"20", L"Time to move in this axis"},
+    {IDC_LABEL2, 240, 1320, 1815, 255, nullptr, nullptr},
+    {IDC_NUMBER2, 2520, 1320, 495, 285, L"20", L"Time to move in this axis"},
+    {IDC_LABEL5, 240, 1800, 2055, 255, nullptr, nullptr},
+    {IDC_NUMBER5, 2520, 1800, 495, 285, L"0", nullptr},
+    {IDC_CHECK1, 240, 2400, 2535, 375, nullptr, L"Tick to enable auto backlash calculation"},
+    {IDC_LABEL3, 240, 3000, 1575, 495, nullptr, nullptr},
+    {IDC_NUMBER3, 2520, 3000, 495, 285, L"90", L"Percentage of measured backlash to correct for"},
+    {IDOK, 360, 3720, 975, 375, nullptr, nullptr},
+    {IDCANCEL, 1800, 3720, 975, 375, nullptr, nullptr},
+};
+
+constexpr int kClientWidthTwips = 3360;
+constexpr int kClientHeightTwips = 4500;
+
+int twipsToPixels(int twips, int dpi) { return MulDiv(twips, dpi, 1440); }
+
+// The text of a field as a BSTR (the runtime's conversions take one).
+com::Bstr fieldText(HWND dlg, int id) {
+    HWND field = GetDlgItem(dlg, id);
+    int n = GetWindowTextLengthW(field);
+    com::Bstr text;
+    BSTR b = SysAllocStringLen(nullptr, static_cast<UINT>(n));
+    if (!b) return text;
+    GetWindowTextW(field, b, n + 1);
+    return com::Bstr::attach(b);
+}
+
+// The owner the form is centred on: the caller's active window; when there is none,
+// a hidden window of our own keeps the form off the taskbar and centred on the screen.
+class Owner {
+public:
+    Owner() : window_(GetActiveWindow()) {
+        if (!window_) {
+            hidden_ = CreateWindowExW(0, L"Static", L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                                      runtime::instance(), nullptr);
+            window_ = hidden_;
+        }
+    }
+    ~Owner() { if (hidden_) DestroyWindow(hidden_); }
+    HWND window() const { return window_; }
+    bool hidden() const { return hidden_ != nullptr; }
+private:
+    HWND window_ = nullptr;
+    HWND hidden_ = nullptr;
+};
+
+struct ShowContext {
+    SetupForm* form;
+    const Owner* owner;
+};
+
+} // namespace
+
+SetupForm& SetupForm::instance() {
+    static SetupForm form;  // kept for the life of the module
+    return form;
+}
+
+HRESULT SetupForm::show() {
+    // A run the user cancels must never go on with an earlier run's values.
+    dataValid_ = false;
+    INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_WIN95_CLASSES};
+    InitCommonControlsEx(&icc);
+    Owner owner;
+    ShowContext context = {this, &owner};
+    INT_PTR r = DialogBoxParamW(runtime::instance(), MAKEINTRESOURCEW(IDD_SAMPLE), owner.window(),
+                                &SetupForm::dialogProc, reinterpret_cast<LPARAM>(&context));
+    if (r == -1 || r == 0) {
+        // The window could not be made (0: refused at creation).
+        dataValid_ = false;
+        return com::raise(E_FAIL, anglemath::kSource, L"The setup form could not be shown");
+    }
+    return S_OK;
+}
+
+void SetupForm::layout(HWND dlg) {
+    HDC dc = GetDC(dlg);
+    int dpiX = GetDeviceCaps(dc, LOGPIXELSX), dpiY = GetDeviceCaps(dc, LOGPIXELSY);
+    ReleaseDC(dlg, dc);
+
+    // Client area of the form, then the frame around it.
+    RECT r = {0, 0, twipsToPixels(kClientWidthTwips, dpiX), twipsToPixels(kClientHeightTwips, dpiY)};
+    AdjustWindowRectEx(&r, static_cast<DWORD>(GetWindowLongW(dlg, GWL_STYLE)), FALSE,
+                       static_cast<DWORD>(GetWindowLongW(dlg, GWL_EXSTYLE)));
+    const int width = r.right - r.left, height = r.bottom - r.top;
+
+    HWND tips = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP,
+                                CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, dlg, nullptr,
+                                runtime::instance(), nullptr);
+    for (const Placement& p : kControls) {
+        HWND c = GetDlgItem(dlg, p.id);
+        MoveWindow(c, twipsToPixels(p.left, dpiX), twipsToPixels(p.top, dpiY), twipsToPixels(p.width, dpiX),
+                   twipsToPixels(p.height, dpiY), FALSE);
+        if (p.text) SetWindowTextW(c, p.text);
+        if (p.tooltip && tips) {
+            TOOLINFOW ti = {};
+            ti.cbSize = sizeof(ti);
+            ti.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+            ti.hwnd = dlg;
+            ti.uId = reinterpret_cast<UINT_PTR>(c);
+            ti.lpszText = const_cast<LPWSTR>(p.tooltip);
+            SendMessageW(tips, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&ti));
+        }
+    }
+
+    // Centred on the owner, or on the screen's work area when the owner is our own.
+    HWND owner = GetWindow(dlg, GW_OWNER);
+    RECT around;
+    const ShowContext* context = reinterpret_cast<const ShowContext*>(GetWindowLongPtrW(dlg, DWLP_USER));
+    if (!owner || (context && context->owner->hidden()) || !GetWindowRect(owner, &around))
+        SystemParametersInfoW(SPI_GETWORKAREA, 0, &around, 0);
+    int x = around.left + ((around.right - around.left) - width) / 2;
+    int y = around.top + ((around.bottom - around.top) - height) / 2;
+    SetWindowPos(dlg, nullptr, x, y, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void SetupForm::accept(HWND dlg) {
+    // Each value is stored as soon as it is converted; a failure leaves the ones
+    // before it stored and the form open.
+    const LCID lcid = LOCALE_USER_DEFAULT;
+    HRESULT hr;
+    SHORT i2 = 0;
+    double r8 = 0.0;
+    float r4 = 0.0f;
+    com::Bstr t = fieldText(dlg, IDC_NUMBER1);
+    if (FAILED(hr = VarI2FromStr(t.get(), lcid, 0, &i2))) goto refused;
+    xCalibTime_ = i2;
+    t = fieldText(dlg, IDC_NUMBER2);
+    if (FAILED(hr = VarI2FromStr(t.get(), lcid, 0, &i2))) goto refused;
+    yCalibTime_ = i2;
+    t = fieldText(dlg, IDC_NUMBER3);
+    if (FAILED(hr = VarR8FromStr(t.get(), lcid, 0, &r8))) goto refused;
+    if (FAILED(hr = VarR4FromR8(r8 / 100.0, &r4))) goto refused;
+    backlashCorrection_ = r4;
+    t = fieldText(dlg, IDC_NUMBER4);
+    if (FAILED(hr = VarR4FromStr(t.get(), lcid, 0, &r4))) goto refused;
+    calibExpTime_ = r4;
+    t = fieldText(dlg, IDC_NUMBER5);
+    if (FAILED(hr = VarR4FromStr(t.get(), lcid, 0, &r4))) goto refused;
+    declination_ = r4;
+    correctBacklash_ = IsDlgButtonChecked(dlg, IDC_CHECK1) != BST_UNCHECKED;
+    dataValid_ = true;
+    EndDialog(dlg, IDOK);
+    return;
+refused:
+    showMessage(L"Please enter a number", dlg);
+}
+
+INT_PTR CALLBACK SetupForm::dialogProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
+    switch (msg) {
+    case WM_INITDIALOG: {
+        SetWindowLongPtrW(dlg, DWLP_USER, lp);
+        reinterpret_cast<ShowContext*>(lp)->form->layout(dlg);
+        SendMessageW(dlg, DM_SETDEFID, IDOK, 0);
+        SetFocus(GetDlgItem(dlg, IDOK));
+        return FALSE;  // focus set here
+    }
+    case WM_COMMAND:
+        if (LOWORD(wp) == IDOK && HIWORD(wp) == BN_CLICKED) {
+            auto* context = reinterpret_cast<ShowContext*>(GetWindowLongPtrW(dlg, DWLP_USER));
+            context->form->accept(dlg);
+            return TRUE;
+        }
+        if (LOWORD(wp) == IDCANCEL) {  // Cancel, Escape and the close box
+            EndDialog(dlg, IDCANCEL);
+            return TRUE;
+        }
+        break;
+    default:
+        break;
+    }
+    return FALSE;
+}

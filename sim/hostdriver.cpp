@@ -1,0 +1,151 @@
+// Plays the imaging host's part against the simulated observatory: creates
+// Brastow.PlugIn by its ProgID, reads Name, and calls DoModal with a document, while
+// the simulated user fills in the setup form, clicks the star after each exposure and
+// reads and closes the messages. Prints what a user would see, what was written to
+// the camera, and the simulated truth.
+//
+//   hostdriver [--angle DEG] [--rate-x PX] [--rate-y PX] [--y-sense 1|-1]
+//              [--backlash-x U] [--backlash-y U] [--camera-dec DEG] [--click-error PX]
+//              [--measure-error PX] [--seed N] [--x-time T] [--y-time T] [--percent P]
+//              [--exposure S] [--dec DEG] [--backlash] [--cancel] [--exposure-ms MS]
+#include <windows.h>
+#include <oleauto.h>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "server/comhelp.h"
+#include "sim/simapi.h"
+#include "sim/uirobot.h"
+
+namespace {
+
+void print(const wchar_t* format, ...) {
+    wchar_t buf[2048];
+    va_list args;
+    va_start(args, format);
+    _vsnwprintf(buf, 2047, format, args);
+    va_end(args);
+    buf[2047] = 0;
+    char out[4096];
+    WideCharToMultiByte(CP_UTF8, 0, buf, -1, out, sizeof(out), nullptr, nullptr);
+    fputs(out, stdout);
+    fflush(stdout);
+}
+
+std::wstring text(const VARIANT& v) {
+    com::Var t;
+    if (FAILED(VariantCopy(t.get(), const_cast<VARIANT*>(&v))) ||
+        FAILED(VariantChangeTypeEx(t.get(), t.get(), LOCALE_USER_DEFAULT, 0, VT_BSTR)))
+        return L"?";
+    const wchar_t* type = v.vt == VT_R4 ? L"single" : v.vt == VT_R8 ? L"double" : L"other";
+    return std::wstring(t.get()->bstrVal) + L" (" + type + L")";
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    com::Apartment apartment;
+    SimReset();
+    SimSky sky;
+    SimGetSky(&sky);
+    sky.cameraAngle = 23.5;
+    sky.rateX = 1.7;
+    sky.rateY = 1.3;
+    sky.backlashX = 2.0;
+    sky.backlashY = 1.0;
+    sky.clickError = 2.0;
+    sky.measureError = 0.05;
+    sky.seed = 7;
+    simuser::SetupEntry entry;
+    entry.backlash = true;
+    int exposureMs = 0;
+    for (int i = 1; i < argc; ++i) {
+        std::wstring a = argv[i];
+        const wchar_t* next = i + 1 < argc ? argv[i + 1] : L"0";
+        auto number = [&] { ++i; return _wtof(next); };
+        if (a == L"--angle") sky.cameraAngle = number();
+        else if (a == L"--rate-x") sky.rateX = number();
+        else if (a == L"--rate-y") sky.rateY = number();
+        else if (a == L"--y-sense") sky.ySense = number();
+        else if (a == L"--backlash-x") sky.backlashX = number();
+        else if (a == L"--backlash-y") sky.backlashY = number();
+        else if (a == L"--camera-dec") sky.declination = number();
+        else if (a == L"--click-error") sky.clickError = number();
+        else if (a == L"--measure-error") sky.measureError = number();
+        else if (a == L"--seed") sky.seed = static_cast<unsigned>(number());
+        else if (a == L"--x-time") { entry.xTime = next; ++i; }
+        else if (a == L"--y-time") { entry.yTime = next; ++i; }
+        else if (a == L"--percent") { entry.backlashPercent = next; ++i; }
+        else if (a == L"--exposure") { entry.exposure = next; ++i; }
+        else if (a == L"--dec") { entry.declination = next; ++i; }
+        else if (a == L"--backlash") entry.backlash = true;
+        else if (a == L"--no-backlash") entry.backlash = false;
+        else if (a == L"--cancel") entry.close = simuser::SetupEntry::Close::Cancel;
+        else if (a == L"--exposure-ms") exposureMs = static_cast<int>(number());
+        else { print(L"unknown option %ls\n", a.c_str()); return 2; }
+    }
+    SimSetSky(&sky);
+    SimSetExposureMs(exposureMs);
+    SimSetUser(TRUE, 40, 20);
+
+    print(L"Brastow host driver: a simulated MaxIm DL with a simulated observatory and user\n");
+    CLSID clsid;
+    com::Ptr<IDispatch> plugIn;
+    HRESULT hr = CLSIDFromProgID(L"Brastow.PlugIn", &clsid);
+    if (SUCCEEDED(hr)) hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, plugIn.putVoid());
+    if (FAILED(hr)) { print(L"Brastow.PlugIn cannot be created (0x%08lX): is it registered?\n", hr); return 1; }
+
+    DISPPARAMS none = {nullptr, nullptr, 0, 0};
+    com::Var name;
+    hr = plugIn->Invoke(0x68030000, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, name.put(), nullptr, nullptr);
+    print(L"Plug-in name: %ls\n", SUCCEEDED(hr) && name.vt() == VT_BSTR ? name.get()->bstrVal : L"?");
+
+    simuser::UiRobot robot;
+    robot.onDialog = [&](HWND dlg) {
+        print(L"Setup form \"%ls\": X time %ls, Y time %ls, backlash %ls %%, exposure %ls s, declination %ls, backlash calc %ls\n",
+              simuser::textOf(dlg).c_str(), entry.xTime.c_str(), entry.yTime.c_str(), entry.backlashPercent.c_str(),
+              entry.exposure.c_str(), entry.declination.c_str(), entry.backlash ? L"on" : L"off");
+        simuser::fillSetupForm(dlg, entry);
+        return true;
+    };
+    size_t shown = 0;
+    robot.onTick = [&] {
+        for (; shown < robot.boxes.size(); ++shown) print(L"Message: %ls\n", robot.boxes[shown].text.c_str());
+    };
+
+    com::Ptr<IDispatch> document(SimHostDocument(), false);
+    com::Var docArg = com::Var::object(document.get());
+    DISPPARAMS args = {docArg.get(), nullptr, 1, 0};
+    EXCEPINFO ex = {};
+    DWORD start = GetTickCount();
+    hr = plugIn->Invoke(0x60030008, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &args, nullptr, &ex, nullptr);
+    robot.onTick();
+    if (hr == DISP_E_EXCEPTION) {
+        com::Error e = com::fromExcepInfo(ex, L"");
+        print(L"DoModal failed: 0x%08lX %ls: %ls\n", e.number, e.source.c_str(), e.description.c_str());
+    } else {
+        print(L"DoModal returned 0x%08lX after %lu ms\n", hr, GetTickCount() - start);
+    }
+
+    print(L"Written to the camera:\n");
+    for (const wchar_t* m : {L"GuiderAngle", L"GuiderXSpeed", L"GuiderYSpeed"}) {
+        com::Var v;
+        if (SimWritten(m, v.put())) print(L"  %-13ls = %ls\n", m, text(*v.get()).c_str());
+        else print(L"  %-13ls   (not written)\n", m);
+    }
+    SimExpected truth;
+    double fraction = _wtof(entry.backlashPercent.c_str()) / 100.0;
+    double dec = sky.declination > 0 ? sky.declination : _wtof(entry.declination.c_str());
+    SimExpect(_wtof(entry.xTime.c_str()), _wtof(entry.yTime.c_str()), fraction, dec, &truth);
+    print(L"Simulated truth: angle %.4f, X speed %.4f, Y speed %.4f, X backlash %.4f, Y backlash %.4f\n",
+          truth.angle, truth.xSpeed, truth.ySpeed, truth.xBacklash, truth.yBacklash);
+    print(L"  (camera angle %.2f deg, rates %.3f / %.3f px per unit, backlash %.2f / %.2f units, "
+          L"click error +-%.1f px, centroid error +-%.2f px)\n",
+          sky.cameraAngle, sky.rateX, sky.rateY, sky.backlashX, sky.backlashY, sky.clickError, sky.measureError);
+    plugIn.reset();
+    docArg.clear();
+    document.reset();
+    print(L"Host objects still alive: %d\n", SimLiveObjects());
+    return FAILED(hr) ? 1 : 0;
+}

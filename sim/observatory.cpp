@@ -1,0 +1,236 @@
+// The simulated observatory behind the host objects: a guide star on the guide
+// camera's image, a mount that moves it, a camera with guider settings, the host's
+// documents and click indicators, and a simulated user who clicks the star.
+#include "sim/observatory.h"
+
+#include <cmath>
+
+namespace sim {
+
+namespace {
+Observatory* g_obs = nullptr;
+const double kPi = 3.14159265358979323846;
+
+void CALLBACK onPressTimer(HWND, UINT, UINT_PTR id, DWORD) {
+    KillTimer(nullptr, id);
+    Observatory& o = Observatory::get();
+    if (o.pressTimer == id) { o.pressTimer = 0; o.userPress(); }
+}
+void CALLBACK onReleaseTimer(HWND, UINT, UINT_PTR id, DWORD) {
+    KillTimer(nullptr, id);
+    Observatory& o = Observatory::get();
+    if (o.releaseTimer == id) { o.releaseTimer = 0; o.release(); }
+}
+} // namespace
+
+Observatory& Observatory::get() {
+    if (!g_obs) g_obs = new Observatory();
+    return *g_obs;
+}
+
+Observatory::Observatory() { reset(); }
+
+void Observatory::reset() {
+    if (pressTimer) KillTimer(nullptr, pressTimer);
+    if (releaseTimer) KillTimer(nullptr, releaseTimer);
+    pressTimer = releaseTimer = 0;
+    sky = SimSky{30.0, 2.0, 2.0, 1.0, 0.0, 0.0, 0.0, 320.0, 240.0, 0.0, 0.0, 1u};
+    rng.seed(sky.seed);
+    starX = sky.startX;
+    starY = sky.startY;
+    imageX = starX;
+    imageY = starY;
+    documents.assign(1, std::vector<std::wstring>{L"Autoguider Image"});
+    documentsForAll = true;
+    scriptedClicks.clear();
+    scriptedMeasurements.clear();
+    declinationReadings.clear();
+    linkWorks = true;
+    linked = false;
+    exposureMs = 0;
+    userOn = true;
+    pressDelayMs = 1;
+    holdMs = 1;
+    failures.clear();
+    callCounts.clear();
+    calls.clear();
+    written.clear();
+    pass = -1;
+    exposing = false;
+    lastDirX = 0;
+    lastDirY = 0;
+    click = ClickState::Idle;
+    clickX = Var::i2(0);
+    clickY = Var::i2(0);
+}
+
+void Observatory::setSky(const SimSky& s) {
+    sky = s;
+    rng.seed(sky.seed);
+    starX = imageX = sky.startX;
+    starY = imageY = sky.startY;
+}
+
+double Observatory::noise(double amplitude) {
+    if (amplitude <= 0.0) return 0.0;
+    std::uniform_real_distribution<double> d(-amplitude, amplitude);
+    return d(rng);
+}
+
+std::vector<std::wstring> Observatory::documentNames() const {
+    if (documents.empty()) return {};
+    if (documentsForAll || pass < 0) return documents[0];
+    size_t p = static_cast<size_t>(pass);
+    return p < documents.size() ? documents[p] : documents.back();
+}
+
+void Observatory::setDocuments(int forPass, const std::vector<std::wstring>& names) {
+    if (forPass < 0) {
+        documents.assign(1, names);
+        documentsForAll = true;
+        return;
+    }
+    if (documentsForAll) {
+        std::vector<std::wstring> all = documents.empty() ? std::vector<std::wstring>{} : documents[0];
+        documents.assign(5, all);
+        documentsForAll = false;
+    }
+    if (static_cast<size_t>(forPass) >= documents.size()) documents.resize(static_cast<size_t>(forPass) + 1, names);
+    documents[static_cast<size_t>(forPass)] = names;
+}
+
+// ---- the camera ---------------------------------------------------------------------
+
+void Observatory::expose(double seconds) {
+    ++pass;
+    lastExposure = seconds;
+    exposing = true;
+    exposureStart = GetTickCount();
+    runningPolls = 0;
+    click = ClickState::Idle;
+    if (pressTimer) { KillTimer(nullptr, pressTimer); pressTimer = 0; }
+    if (releaseTimer) { KillTimer(nullptr, releaseTimer); releaseTimer = 0; }
+}
+
+bool Observatory::running() {
+    if (!exposing) return false;
+    if (exposureMs > 0 && GetTickCount() - exposureStart < static_cast<DWORD>(exposureMs)) return true;
+    exposureFinished();
+    return false;
+}
+
+void Observatory::exposureFinished() {
+    exposing = false;
+    imageX = starX;
+    imageY = starY;
+    if (userOn) pressTimer = SetTimer(nullptr, 0, static_cast<UINT>(pressDelayMs > 0 ? pressDelayMs : 1), pressTimer_);
+}
+
+TIMERPROC Observatory::pressTimer_ = onPressTimer;
+TIMERPROC Observatory::releaseTimer_ = onReleaseTimer;
+
+void Observatory::move(int direction, double duration) {
+    // Backlash: a reversal on an axis loses its first part of the move.
+    double effective = duration;
+    int axisSign = (direction == 0 || direction == 2) ? 1 : -1;
+    int& last = direction < 2 ? lastDirX : lastDirY;
+    double backlash = direction < 2 ? sky.backlashX : sky.backlashY;
+    if (last != 0 && last != axisSign) effective = std::max(0.0, duration - backlash);
+    last = axisSign;
+    const double a = sky.cameraAngle * kPi / 180.0;
+    double ux, uy, length;
+    if (direction < 2) {
+        ux = std::cos(a);
+        uy = -std::sin(a);
+        length = sky.rateX * effective;
+    } else {
+        ux = sky.ySense * std::sin(a);
+        uy = sky.ySense * std::cos(a);
+        length = sky.rateY * effective;
+    }
+    starX += axisSign * length * ux;
+    starY += axisSign * length * uy;
+}
+
+// ---- the user's click -----------------------------------------------------------------
+
+void Observatory::userPress() {
+    size_t p = static_cast<size_t>(pass < 0 ? 0 : pass);
+    auto it = scriptedClicks.find(p);
+    if (it != scriptedClicks.end()) {
+        press(it->second.first, it->second.second);
+        return;
+    }
+    press(Var::i2(static_cast<SHORT>(std::lround(imageX + noise(sky.clickError)))),
+          Var::i2(static_cast<SHORT>(std::lround(imageY + noise(sky.clickError)))));
+}
+
+void Observatory::press(const Var& x, const Var& y) {
+    clickX = x;
+    clickY = y;
+    click = ClickState::Pressed;
+}
+
+void Observatory::release() {
+    if (click == ClickState::Pressed) click = ClickState::Released;
+}
+
+void Observatory::buttonSeenDown() {
+    if (userOn && click == ClickState::Pressed && !releaseTimer)
+        releaseTimer = SetTimer(nullptr, 0, static_cast<UINT>(holdMs > 0 ? holdMs : 1), releaseTimer_);
+}
+
+Var Observatory::measurement(double x, double y) {
+    size_t p = static_cast<size_t>(pass < 0 ? 0 : pass);
+    auto it = scriptedMeasurements.find(p);
+    if (it != scriptedMeasurements.end()) return it->second;
+    // The centroid of the star when the click is on it; else the clicked pixel.
+    double mx = x, my = y;
+    if (std::hypot(imageX - x, imageY - y) <= 8.0) {
+        mx = imageX + noise(sky.measureError);
+        my = imageY + noise(sky.measureError);
+    }
+    SAFEARRAY* sa = SafeArrayCreateVector(VT_VARIANT, 0, 11);
+    if (!sa) return Var();
+    const double values[11] = {1000.0, 40000.0, 120.0, 12.0, 2.5, 3.1, mx, my, 0.0, 0.0, 25.0};
+    for (LONG i = 0; i < 11; ++i) {
+        Var v = Var::r8(values[i]);
+        SafeArrayPutElement(sa, &i, v.get());
+    }
+    Var r;
+    r.ref().vt = VT_ARRAY | VT_VARIANT;
+    r.ref().parray = sa;
+    return r;
+}
+
+SimExpected Observatory::expect(double xTime, double yTime, double fraction, double declination) const {
+    SimExpected e{};
+    const double a = sky.cameraAngle * kPi / 180.0;
+    double dec = declination > 80.0 ? 80.0 : declination;
+    e.angle = sky.cameraAngle;
+    e.xSpeed = -sky.rateX * std::cos(dec * kPi / 180.0);
+    const double dx3 = sky.ySense * std::sin(a);
+    e.ySpeed = -(dx3 * std::sin(a) < 0.0 ? -1.0 : 1.0) * sky.rateY;
+    e.xBacklash = std::fabs(fraction) * std::min(sky.backlashX, xTime);
+    e.yBacklash = std::fabs(fraction) * std::min(sky.backlashY, yTime);
+    return e;
+}
+
+// ---- calls, failures and the log -------------------------------------------------------
+
+HRESULT Observatory::enter(const std::wstring& member, EXCEPINFO* ex) {
+    int n = ++callCounts[member];
+    auto it = failures.find(member);
+    if (it == failures.end() || it->second.nth != n) return S_OK;
+    if (ex) {
+        ZeroMemory(ex, sizeof(*ex));
+        ex->scode = it->second.hr;
+        ex->bstrSource = SysAllocString(L"MaxIm DL (simulated)");
+        ex->bstrDescription = SysAllocString(it->second.description.c_str());
+        ex->bstrHelpFile = SysAllocString(L"MaxIm DL.chm");
+        ex->dwHelpContext = 4711;
+    }
+    return DISP_E_EXCEPTION;
+}
+
+} // namespace sim

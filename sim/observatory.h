@@ -1,0 +1,83 @@
+// The simulated observatory's state, inside maximsim.dll.
+#pragma once
+
+#include <windows.h>
+#include <algorithm>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "server/comhelp.h"
+#include "sim/simapi.h"
+
+namespace sim {
+
+using com::Var;
+
+enum class ClickState { Idle, Pressed, Released };
+
+struct Failure {
+    int nth;
+    HRESULT hr;
+    std::wstring description;
+};
+
+class Observatory {
+public:
+    static Observatory& get();
+    void reset();
+    void setSky(const SimSky& s);
+    void setDocuments(int pass, const std::vector<std::wstring>& names);
+    std::vector<std::wstring> documentNames() const;
+
+    void expose(double seconds);
+    bool running();
+    void move(int direction, double duration);
+
+    void userPress();
+    void press(const Var& x, const Var& y);
+    void release();
+    void buttonSeenDown();
+    Var measurement(double x, double y);
+    SimExpected expect(double xTime, double yTime, double fraction, double declination) const;
+
+    // Counts the call; S_OK, or DISP_E_EXCEPTION with `ex` filled when it is to fail.
+    HRESULT enter(const std::wstring& member, EXCEPINFO* ex);
+
+    SimSky sky;
+    std::mt19937 rng;
+    double starX = 0, starY = 0;    // where the star is now
+    double imageX = 0, imageY = 0;  // where it was in the last finished exposure
+    std::vector<std::vector<std::wstring>> documents;
+    bool documentsForAll = true;
+    std::map<size_t, std::pair<Var, Var>> scriptedClicks;
+    std::map<size_t, Var> scriptedMeasurements;
+    std::vector<Var> declinationReadings;
+    bool linkWorks = true, linked = false;
+    int exposureMs = 0;
+    bool userOn = true;
+    int pressDelayMs = 1, holdMs = 1;
+    std::map<std::wstring, Failure> failures;
+    std::map<std::wstring, int> callCounts;
+    std::vector<std::wstring> calls;
+    std::map<std::wstring, Var> written;
+    int pass = -1;
+    bool exposing = false;
+    DWORD exposureStart = 0;
+    int runningPolls = 0;
+    double lastExposure = 0;
+    int lastDirX = 0, lastDirY = 0;
+    ClickState click = ClickState::Idle;
+    Var clickX, clickY;
+    UINT_PTR pressTimer = 0, releaseTimer = 0;
+    LONG liveObjects = 0;
+
+private:
+    Observatory();
+    double noise(double amplitude);
+    void exposureFinished();
+    static TIMERPROC pressTimer_, releaseTimer_;
+};
+
+} // namespace sim
