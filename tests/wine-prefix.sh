@@ -20,15 +20,15 @@ driver=null
 [ -n "${BRASTOW_DISPLAY:-}" ] && driver=x11
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   quiet wineboot -i
-  quiet wineserver -w
+  quiet wineserver -w || true
 fi
-quiet wineserver -p
+quiet wineserver -p || true
 quiet wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /t REG_SZ /d "$driver" /f
 quiet wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f
 # The display driver is chosen when the desktop starts: restart it with the setting.
 quiet wineserver -k || true
 quiet wineserver -w || true
-quiet wineserver -p
+quiet wineserver -p || true
 quiet wine wineboot
 for dll in "$build/brastow.dll" "$build/maximsim.dll"; do
   if [ -f "$dll" ]; then

@@ -1,0 +1,250 @@
+// The setup form as a user meets it: the real dialog, driven from a thread timer.
+#include <gtest/gtest.h>
+#include "setup/sample.h"
+#include "setup/sample_ids.h"
+#include "sim/uirobot.h"
+
+#include <commctrl.h>
+#include <functional>
+#include <string>
+#include <vector>
+
+using simuser::SetupEntry;
+using simuser::UiRobot;
+
+namespace {
+
+// Shows the form once; `script` is called on every tick with the open dialog until it
+// returns true (the form is then expected to close by itself).
+struct Showing {
+    HRESULT hr = E_FAIL;
+    std::vector<std::wstring> messages;
+    std::vector<simuser::SeenBox> boxes;
+};
+
+Showing show(std::function<bool(HWND, UiRobot&)> script) {
+    Showing s;
+    UiRobot robot;
+    robot.onDialog = [&](HWND dlg) { return script(dlg, robot); };
+    s.hr = SetupForm::instance().show();
+    s.messages = robot.texts();
+    s.boxes = robot.boxes;
+    return s;
+}
+
+Showing enter(const SetupEntry& e) {
+    return show([&](HWND dlg, UiRobot&) { simuser::fillSetupForm(dlg, e); return true; });
+}
+
+// Types the entry, presses OK, waits for the refusal, then cancels; `check` runs while
+// the form is still open after the refusal.
+Showing refusedThenCancel(const SetupEntry& e, std::function<void(HWND)> check = nullptr) {
+    int step = 0;
+    return show([&, step](HWND dlg, UiRobot& robot) mutable {
+        if (step == 0) {
+            SetupEntry ok = e;
+            simuser::fillSetupForm(dlg, ok);
+            step = 1;
+            return false;
+        }
+        if (robot.boxes.empty()) return false;  // the message is still up
+        if (check) check(dlg);
+        PostMessageW(GetDlgItem(dlg, IDCANCEL), BM_CLICK, 0, 0);
+        return true;
+    });
+}
+
+std::wstring item(HWND dlg, int id) {
+    wchar_t buf[256] = L"";
+    GetDlgItemTextW(dlg, id, buf, 256);
+    return buf;
+}
+
+const SetupForm& form() { return SetupForm::instance(); }
+
+} // namespace
+
+TEST(SetupForm, OkOnTheInitialTexts) {
+    std::vector<std::wstring> texts;
+    bool checkClear = false;
+    std::wstring caption;
+    Showing s = show([&](HWND dlg, UiRobot&) {
+        for (int id : {IDC_NUMBER1, IDC_NUMBER2, IDC_NUMBER3, IDC_NUMBER4, IDC_NUMBER5}) texts.push_back(item(dlg, id));
+        checkClear = IsDlgButtonChecked(dlg, IDC_CHECK1) == BST_UNCHECKED;
+        caption = simuser::textOf(dlg);
+        PostMessageW(GetDlgItem(dlg, IDOK), BM_CLICK, 0, 0);
+        return true;
+    });
+    ASSERT_EQ(s.hr, S_OK);
+    EXPECT_EQ(caption, L"Guide star setup");
+    EXPECT_EQ(texts, (std::vector<std::wstring>{L"20", L"20", L"90", L"2.0", L"0"}));
+    EXPECT_TRUE(checkClear);
+    EXPECT_TRUE(s.messages.empty());
+    EXPECT_TRUE(form().DataValid());
+    EXPECT_EQ(form().GetXCalibTime(), 20);
+    EXPECT_EQ(form().GetYCalibTime(), 20);
+    EXPECT_EQ(form().GetBacklashCorrection(), 0.9f);
+    EXPECT_EQ(form().GetCalibExpTime(), 2.0f);
+    EXPECT_EQ(form().GetDeclination(), 0.0f);
+    EXPECT_FALSE(form().GetCorrectBacklash());
+}
+
+TEST(SetupForm, IntegerFieldsRoundHalvesToEven) {
+    struct { const wchar_t* text; SHORT value; } cases[] = {{L"20.4", 20}, {L"2.5", 2}, {L"3.5", 4}, {L"-5", -5}, {L" 7 ", 7}, {L"-32768", -32768}};
+    for (auto& c : cases) {
+        SetupEntry e;
+        e.xTime = c.text;
+        e.yTime = c.text;
+        Showing s = enter(e);
+        EXPECT_TRUE(s.messages.empty()) << std::string(c.text, c.text + wcslen(c.text));
+        EXPECT_EQ(form().GetXCalibTime(), c.value);
+        EXPECT_EQ(form().GetYCalibTime(), c.value);
+    }
+}
+
+TEST(SetupForm, RefusedEntriesKeepTheFormOpenWithTheTextsAsTyped) {
+    // 32767.5 rounds to 32768: out of range.
+    for (const wchar_t* bad : {L"32767.5", L"", L"abc", L"1e5"}) {
+        SetupEntry first;
+        first.xTime = L"11";
+        enter(first);
+        ASSERT_EQ(form().GetXCalibTime(), 11);
+        SetupEntry e;
+        e.xTime = bad;
+        std::wstring typed;
+        Showing s = refusedThenCancel(e, [&](HWND dlg) { typed = item(dlg, IDC_NUMBER1); });
+        ASSERT_EQ(s.messages.size(), 1u);
+        EXPECT_EQ(s.messages[0], L"Please enter a number");
+        EXPECT_EQ(s.boxes[0].caption, L"Brastow");
+        EXPECT_FALSE(s.boxes[0].hasIcon);
+        EXPECT_EQ(s.boxes[0].buttons, 1);
+        EXPECT_EQ(typed, bad) << "texts stay as typed";
+        EXPECT_EQ(form().GetXCalibTime(), 11) << "no value changes";
+        EXPECT_FALSE(form().DataValid());
+    }
+}
+
+TEST(SetupForm, ValuesBeforeTheFaultyFieldAreStored) {
+    SetupEntry e;
+    e.xTime = L"33";
+    e.yTime = L"north";
+    Showing s = refusedThenCancel(e);
+    EXPECT_EQ(s.messages, std::vector<std::wstring>{L"Please enter a number"});
+    EXPECT_EQ(form().GetXCalibTime(), 33);
+    EXPECT_FALSE(form().DataValid());
+}
+
+TEST(SetupForm, PercentExposureDeclinationAndBacklashFlag) {
+    SetupEntry e;
+    e.backlashPercent = L"150";
+    e.exposure = L"0";
+    e.declination = L"95.5";
+    e.backlash = true;
+    enter(e);
+    EXPECT_TRUE(form().DataValid());
+    EXPECT_EQ(form().GetBacklashCorrection(), 1.5f);
+    EXPECT_EQ(form().GetCalibExpTime(), 0.0f);
+    EXPECT_EQ(form().GetDeclination(), 95.5f);  // no plausibility limit here
+    EXPECT_TRUE(form().GetCorrectBacklash());
+    e.backlashPercent = L"-10";
+    e.exposure = L"-1";
+    e.backlash = false;
+    enter(e);
+    EXPECT_EQ(form().GetBacklashCorrection(), static_cast<float>(-10.0 / 100.0));
+    EXPECT_EQ(form().GetCalibExpTime(), -1.0f);
+    EXPECT_FALSE(form().GetCorrectBacklash());
+    // Beyond the single range: refused.
+    e.exposure = L"1e39";
+    EXPECT_EQ(refusedThenCancel(e).messages.size(), 1u);
+    e.exposure = L"1";
+    e.backlashPercent = L"1e41";  // 1e39 after the division
+    EXPECT_EQ(refusedThenCancel(e).messages.size(), 1u);
+}
+
+TEST(SetupForm, EnterAcceptsEscapeAndCloseBoxCancel) {
+    SetupEntry e;
+    e.xTime = L"44";
+    e.close = SetupEntry::Close::Enter;
+    enter(e);
+    EXPECT_TRUE(form().DataValid());
+    EXPECT_EQ(form().GetXCalibTime(), 44);
+    for (auto close : {SetupEntry::Close::Escape, SetupEntry::Close::CloseBox, SetupEntry::Close::Cancel}) {
+        SetupEntry c;
+        c.xTime = L"55";
+        c.close = close;
+        Showing s = enter(c);
+        EXPECT_EQ(s.hr, S_OK);
+        EXPECT_EQ(form().GetXCalibTime(), 44) << "cancelling changes no value";
+        EXPECT_FALSE(form().DataValid()) << "a cancelled showing is never valid";
+    }
+}
+
+TEST(SetupForm, CancelAfterAnAcceptedShowingIsStillACancel) {
+    enter(SetupEntry{});
+    ASSERT_TRUE(form().DataValid());
+    SetupEntry c;
+    c.close = SetupEntry::Close::Cancel;
+    enter(c);
+    EXPECT_FALSE(form().DataValid());
+}
+
+TEST(SetupForm, LayoutFocusOrderKeysAndTooltips) {
+    struct Control { int id; int left, top, width, height; const wchar_t* caption; };
+    const Control controls[] = {
+        {IDC_LABEL4, 240, 240, 2055, 375, L"Enter guider exposure time"}, {IDC_NUMBER4, 2520, 210, 495, 285, nullptr},
+        {IDC_LABEL1, 240, 840, 2055, 255, L"Enter X calibration time"},   {IDC_NUMBER1, 2520, 840, 495, 285, nullptr},
+        {IDC_LABEL2, 240, 1320, 1815, 255, L"Enter Y calibration time"},  {IDC_NUMBER2, 2520, 1320, 495, 285, nullptr},
+        {IDC_LABEL5, 240, 1800, 2055, 255, L"Enter Declination"},         {IDC_NUMBER5, 2520, 1800, 495, 285, nullptr},
+        {IDC_CHECK1, 240, 2400, 2535, 375, L"Enable auto backlash calc"},
+        {IDC_LABEL3, 240, 3000, 1575, 495, L"Percentage backlash to correct"}, {IDC_NUMBER3, 2520, 3000, 495, 285, nullptr},
+        {IDOK, 360, 3720, 975, 375, L"&OK"}, {IDCANCEL, 1800, 3720, 975, 375, L"&Cancel"}};
+    std::vector<std::string> faults;
+    std::vector<int> focusOrder;
+    int focusAtOpen = 0, defaultId = 0, tools = 0;
+    LONG style = 0, exStyle = 0;
+    HWND owner = nullptr;
+    RECT client = {};
+    show([&](HWND dlg, UiRobot&) {
+        HDC dc = GetDC(dlg);
+        int dpi = GetDeviceCaps(dc, LOGPIXELSX);
+        ReleaseDC(dlg, dc);
+        GetClientRect(dlg, &client);
+        if (dpi != 96) faults.push_back("display is not 96 dpi");
+        for (const Control& c : controls) {
+            HWND w = GetDlgItem(dlg, c.id);
+            RECT r;
+            GetWindowRect(w, &r);
+            MapWindowPoints(nullptr, dlg, reinterpret_cast<POINT*>(&r), 2);
+            if (r.left != c.left / 15 || r.top != c.top / 15 || r.right - r.left != c.width / 15 || r.bottom - r.top != c.height / 15)
+                faults.push_back("control " + std::to_string(c.id) + " misplaced");
+            if (c.caption && simuser::textOf(w) != c.caption) faults.push_back("caption of " + std::to_string(c.id));
+        }
+        focusAtOpen = GetDlgCtrlID(GetFocus());
+        defaultId = LOWORD(SendMessageW(dlg, DM_GETDEFID, 0, 0));
+        HWND at = GetDlgItem(dlg, IDOK);
+        for (int i = 0; i < 9; ++i) {
+            at = GetNextDlgTabItem(dlg, at, FALSE);
+            focusOrder.push_back(GetDlgCtrlID(at));
+        }
+        style = GetWindowLongW(dlg, GWL_STYLE);
+        exStyle = GetWindowLongW(dlg, GWL_EXSTYLE);
+        owner = GetWindow(dlg, GW_OWNER);
+        HWND tips = nullptr;
+        while ((tips = FindWindowExW(nullptr, tips, TOOLTIPS_CLASSW, nullptr)) != nullptr)
+            if (GetWindow(tips, GW_OWNER) == dlg) tools = static_cast<int>(SendMessageW(tips, TTM_GETTOOLCOUNT, 0, 0));
+        PostMessageW(GetDlgItem(dlg, IDCANCEL), BM_CLICK, 0, 0);
+        return true;
+    });
+    for (auto& f : faults) ADD_FAILURE() << f;
+    EXPECT_EQ(client.right, 224);
+    EXPECT_EQ(client.bottom, 300);
+    EXPECT_EQ(focusAtOpen, IDOK);
+    EXPECT_EQ(defaultId, IDOK);
+    EXPECT_EQ(focusOrder, (std::vector<int>{IDCANCEL, IDC_NUMBER1, IDC_NUMBER3, IDC_NUMBER2, IDC_CHECK1, IDC_NUMBER4,
+                                            IDC_NUMBER5, IDOK, IDCANCEL}));
+    EXPECT_TRUE(style & WS_SYSMENU) << "close box";
+    EXPECT_FALSE(style & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME)) << "fixed frame";
+    EXPECT_FALSE(exStyle & WS_EX_APPWINDOW);
+    EXPECT_NE(owner, nullptr) << "owned, so no taskbar entry";
+    EXPECT_EQ(tools, 5);
+}
