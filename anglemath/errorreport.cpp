@@ -2,8 +2,8 @@
 #include "server/comhelp.h"
 #include "server/msgbox.h"
 
-#include <cfenv>
 #include <cmath>
+#include <float.h>
 
 namespace anglemath {
 
@@ -11,14 +11,16 @@ const wchar_t kSource[] = L"Brastow";
 
 HRESULT fail(HRESULT hr) { return com::raise(com::automationError(hr), kSource); }
 
-void FpStatus::clear() { std::feclearexcept(FE_ALL_EXCEPT); }
+// The C runtime's status word covers both the x87 unit (which the automation
+// runtime's arithmetic may use) and SSE (which Brastow's own arithmetic uses).
+void FpStatus::clear() { _clearfp(); }
 
 HRESULT FpStatus::check(double value) {
-    int flags = std::fetestexcept(FE_OVERFLOW | FE_DIVBYZERO | FE_INVALID);
-    std::feclearexcept(FE_ALL_EXCEPT);
-    if (flags & FE_DIVBYZERO) return fail(DISP_E_DIVBYZERO);
-    if (flags & FE_OVERFLOW) return fail(DISP_E_OVERFLOW);
-    if ((flags & FE_INVALID) || std::isnan(value)) return fail(E_INVALIDARG);
+    // The status bits have the values of the exception masks (_SW_x == _EM_x).
+    const unsigned int flags = _clearfp();
+    if (flags & _EM_ZERODIVIDE) return fail(DISP_E_DIVBYZERO);
+    if (flags & _EM_OVERFLOW) return fail(DISP_E_OVERFLOW);
+    if ((flags & _EM_INVALID) || std::isnan(value)) return fail(E_INVALIDARG);
     return S_OK;
 }
 

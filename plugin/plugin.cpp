@@ -17,25 +17,44 @@ HRESULT numeric(VARIANT* arg1, VARIANT* arg2, VARIANT* result, bool twoArgs, Fn 
     return fn();
 }
 
-// The member's declared argument count against the call's. Unknown members and
-// invocation kinds are left to the runtime, which refuses them.
-HRESULT checkArgumentCount(ITypeInfo* ti, DISPID id, WORD flags, const DISPPARAMS& params) {
+// The declared argument counts of the interface's members, read once from its type
+// information.
+struct Signature {
+    MEMBERID id;
+    INVOKEKIND kind;
+    UINT arguments;  // not counting the result
+};
+Signature g_signatures[16];
+UINT g_signatureCount = 0;
+INIT_ONCE g_signaturesOnce = INIT_ONCE_STATIC_INIT;
+
+BOOL CALLBACK readSignatures(PINIT_ONCE, PVOID context, PVOID*) {
+    auto* ti = static_cast<ITypeInfo*>(context);
     TYPEATTR* attr = nullptr;
-    HRESULT hr = ti->GetTypeAttr(&attr);
-    if (FAILED(hr)) return hr;
+    if (FAILED(ti->GetTypeAttr(&attr))) return FALSE;
     const WORD funcs = attr->cFuncs;
     ti->ReleaseTypeAttr(attr);
-    for (WORD i = 0; i < funcs; ++i) {
+    for (WORD i = 0; i < funcs && g_signatureCount < ARRAYSIZE(g_signatures); ++i) {
         FUNCDESC* fd = nullptr;
-        if (FAILED(ti->GetFuncDesc(i, &fd))) continue;
-        const bool match = fd->memid == id && (fd->invkind & flags) != 0;
+        if (FAILED(ti->GetFuncDesc(i, &fd))) return FALSE;
         UINT declared = 0;
         for (SHORT p = 0; p < fd->cParams; ++p)
             if (!(fd->lprgelemdescParam[p].paramdesc.wParamFlags & PARAMFLAG_FRETVAL)) ++declared;
+        g_signatures[g_signatureCount++] = {fd->memid, fd->invkind, declared};
         ti->ReleaseFuncDesc(fd);
-        if (!match) continue;
-        if (params.cArgs > declared) return DISP_E_BADPARAMCOUNT;
-        if (params.cArgs < declared) return DISP_E_PARAMNOTOPTIONAL;
+    }
+    return TRUE;
+}
+
+// The member's declared argument count against the call's. Unknown members and
+// invocation kinds are left to the runtime, which refuses them.
+HRESULT checkArgumentCount(ITypeInfo* ti, DISPID id, WORD flags, const DISPPARAMS& params) {
+    if (!InitOnceExecuteOnce(&g_signaturesOnce, readSignatures, ti, nullptr)) return E_UNEXPECTED;
+    for (UINT i = 0; i < g_signatureCount; ++i) {
+        const Signature& s = g_signatures[i];
+        if (s.id != id || !(s.kind & flags)) continue;
+        if (params.cArgs > s.arguments) return DISP_E_BADPARAMCOUNT;
+        if (params.cArgs < s.arguments) return DISP_E_PARAMNOTOPTIONAL;
         return S_OK;
     }
     return S_OK;
@@ -71,6 +90,9 @@ HRESULT PlugIn::invokeDoModal(const DISPPARAMS& params, EXCEPINFO* excep, UINT* 
     excep->dwHelpContext = e.helpContext;
     return DISP_E_EXCEPTION;
 }
+
+void* PlugIn::operator new(size_t size, const std::nothrow_t&) noexcept { return HeapAlloc(GetProcessHeap(), 0, size); }
+void PlugIn::operator delete(void* p) noexcept { if (p) HeapFree(GetProcessHeap(), 0, p); }
 
 PlugIn::PlugIn() { runtime::objectCreated(); }
 PlugIn::~PlugIn() { runtime::objectDestroyed(); }

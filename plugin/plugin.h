@@ -3,6 +3,7 @@
 #pragma once
 
 #include <windows.h>
+#include <new>
 #include "brastow.h"
 
 class PlugIn final : public _PlugIn, public ISupportErrorInfo {
@@ -31,6 +32,11 @@ public:
     STDMETHODIMP get_Name(BSTR* result) override;
     // ISupportErrorInfo
     STDMETHODIMP InterfaceSupportsErrorInfo(REFIID iid) override;
+
+    // Objects live on the process heap (keeps the C++ runtime's exception support
+    // out of the module).
+    static void* operator new(size_t size, const std::nothrow_t&) noexcept;
+    static void operator delete(void* p) noexcept;
 
 private:
     PlugIn();

@@ -27,8 +27,8 @@ HRESULT abandoned() {
 // arrives for the thread or a frame's time passes, then lets the messages through.
 constexpr DWORD kClickPollMs = 15;
 bool waitForInput() {
-    MsgWaitForMultipleObjectsEx(0, nullptr, kClickPollMs, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-    return processMessages();
+    DWORD r = MsgWaitForMultipleObjectsEx(0, nullptr, kClickPollMs, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    return r == WAIT_TIMEOUT || processMessages();  // after a timeout there is nothing to process
 }
 
 bool sameText(const com::Bstr& a, const wchar_t* b) {

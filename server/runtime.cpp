@@ -10,6 +10,8 @@ HINSTANCE g_instance = nullptr;
 volatile LONG g_objects = 0;
 volatile LONG g_locks = 0;
 ITypeLib* g_typeLib = nullptr;  // cached for the life of the module
+IID g_cachedIid = {};             // the last interface asked for, and its type information
+ITypeInfo* g_cachedInfo = nullptr;
 CRITICAL_SECTION g_lock;
 
 const ModuleInfo* g_info = nullptr;
@@ -114,7 +116,10 @@ BOOL moduleEntry(const ModuleInfo& info, HINSTANCE inst, DWORD reason, void* res
         break;
     case DLL_PROCESS_DETACH:
         // At process exit (reserved != null) other modules may already be gone.
-        if (!reserved && g_typeLib) { g_typeLib->Release(); g_typeLib = nullptr; }
+        if (!reserved) {
+            if (g_cachedInfo) { g_cachedInfo->Release(); g_cachedInfo = nullptr; }
+            if (g_typeLib) { g_typeLib->Release(); g_typeLib = nullptr; }
+        }
         DeleteCriticalSection(&g_lock);
         break;
     default:
@@ -144,9 +149,30 @@ HRESULT getClassObject(const ModuleInfo& info, REFCLSID clsid, REFIID iid, void*
     return CLASS_E_CLASSNOTAVAILABLE;
 }
 
+namespace {
+HRESULT loadTypeInfo(REFIID iid, ITypeInfo** out);
+} // namespace
+
 HRESULT typeInfo(REFIID iid, ITypeInfo** out) {
     if (!out) return E_POINTER;
     *out = nullptr;
+    EnterCriticalSection(&g_lock);
+    if (!g_cachedInfo || g_cachedIid != iid) {
+        ITypeInfo* ti = nullptr;
+        HRESULT hr = loadTypeInfo(iid, &ti);
+        if (FAILED(hr)) { LeaveCriticalSection(&g_lock); return hr; }
+        if (g_cachedInfo) g_cachedInfo->Release();
+        g_cachedInfo = ti;
+        g_cachedIid = iid;
+    }
+    *out = g_cachedInfo;
+    g_cachedInfo->AddRef();
+    LeaveCriticalSection(&g_lock);
+    return S_OK;
+}
+
+namespace {
+HRESULT loadTypeInfo(REFIID iid, ITypeInfo** out) {
     com::Ptr<ITypeLib> lib;
     HRESULT hr = ownTypeLib(lib.put());
     if (FAILED(hr)) return hr;
@@ -170,6 +196,7 @@ HRESULT typeInfo(REFIID iid, ITypeInfo** out) {
     *out = ti.detach();
     return S_OK;
 }
+} // namespace
 
 HRESULT registerServer(const ModuleInfo& m) {
     wchar_t path[MAX_PATH];

@@ -77,10 +77,11 @@ struct ShowContext {
 
 } // namespace
 
-SetupForm& SetupForm::instance() {
-    static SetupForm form;  // kept for the life of the module
-    return form;
-}
+// The module's form, kept for its life; built with the module, so that no thread can
+// see it half-made.
+SetupForm SetupForm::instance_;
+
+SetupForm& SetupForm::instance() { return instance_; }
 
 HRESULT SetupForm::show() {
     // A run the user cancels must never go on with an earlier run's values.

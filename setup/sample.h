@@ -24,6 +24,7 @@ public:
 
 private:
     SetupForm() = default;
+    static SetupForm instance_;
     static INT_PTR CALLBACK dialogProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp);
     void layout(HWND dlg);
     void accept(HWND dlg);

@@ -172,7 +172,11 @@ void Observatory::press(const Var& x, const Var& y) {
 }
 
 void Observatory::release() {
-    if (click == ClickState::Pressed) click = ClickState::Released;
+    if (click == ClickState::Pressed) {
+        QueryPerformanceCounter(&releasedAt);
+        readSinceRelease = false;
+        click = ClickState::Released;
+    }
 }
 
 void Observatory::buttonSeenDown() {

@@ -72,6 +72,8 @@ public:
     Var clickX, clickY;
     UINT_PTR pressTimer = 0, releaseTimer = 0;
     LONG liveObjects = 0;
+    LARGE_INTEGER releasedAt = {}, readAt = {};
+    bool readSinceRelease = true;
 
 private:
     Observatory();

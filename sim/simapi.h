@@ -65,5 +65,8 @@ SIM_API int SimLiveObjects(void);
 // The last value written through "GuiderAngle", "GuiderXSpeed" or "GuiderYSpeed".
 SIM_API BOOL SimWritten(const wchar_t* member, VARIANT* value);
 SIM_API void SimStar(double* x, double* y);
+// Milliseconds from the last release of the button to the host's first reading of
+// the click position after it (-1 when not read yet).
+SIM_API double SimReleaseToReadMs(void);
 // A document of the host, for the host's call of DoModal (AddRef'd).
 SIM_API IDispatch* SimHostDocument(void);

@@ -100,4 +100,11 @@ SIM_API void SimStar(double* x, double* y) {
     *x = Observatory::get().starX;
     *y = Observatory::get().starY;
 }
+SIM_API double SimReleaseToReadMs(void) {
+    Observatory& o = Observatory::get();
+    if (!o.readSinceRelease || o.readAt.QuadPart < o.releasedAt.QuadPart) return -1.0;
+    LARGE_INTEGER f;
+    QueryPerformanceFrequency(&f);
+    return 1000.0 * static_cast<double>(o.readAt.QuadPart - o.releasedAt.QuadPart) / static_cast<double>(f.QuadPart);
+}
 SIM_API IDispatch* SimHostDocument(void) { return sim::newDocument(L"Main Image"); }

@@ -154,7 +154,10 @@ protected:
             if (o.click == ClickState::Pressed) o.buttonSeenDown();
             r = Var::boolean(o.click != ClickState::Pressed);
             return S_OK;
-        case 52: r = o.clickX; return S_OK;
+        case 52:
+            if (!o.readSinceRelease) { QueryPerformanceCounter(&o.readAt); o.readSinceRelease = true; }
+            r = o.clickX;
+            return S_OK;
         case 53: r = o.clickY; return S_OK;
         case 70: {
             SHORT x = 0, y = 0;

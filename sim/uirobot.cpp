@@ -47,8 +47,13 @@ UiRobot::UiRobot() {
 }
 
 UiRobot::~UiRobot() {
-    KillTimer(nullptr, timer_);
+    stop();
     g_robot = nullptr;
+}
+
+void UiRobot::stop() {
+    if (timer_) KillTimer(nullptr, timer_);
+    timer_ = 0;
 }
 
 std::vector<std::wstring> UiRobot::texts() const {

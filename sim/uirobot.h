@@ -29,6 +29,8 @@ public:
     std::function<bool(HWND)> onDialog;
     std::function<void()> onTick;
     std::vector<std::wstring> texts() const;
+    // Stops looking (the timer is killed); safe from inside a callback.
+    void stop();
 private:
     static void CALLBACK tick(HWND, UINT, UINT_PTR, DWORD);
     void scan();

@@ -1,7 +1,6 @@
 #include "plugin/host/host.h"
 #include "anglemath/errorreport.h"
 
-#include <vector>
 
 namespace host {
 namespace {
@@ -10,6 +9,7 @@ const wchar_t kSource[] = L"Brastow";
 constexpr HRESULT kCantCreate = com::errorNumber(429);      // ActiveX component can't create object
 constexpr HRESULT kNoInterface = com::errorNumber(430);     // object does not support the interface
 constexpr HRESULT kSubscript = com::errorNumber(9);         // subscript out of range
+constexpr UINT kMaxArguments = 4;                            // the contract passes at most two
 
 HRESULT convert(const com::Var& v, VARTYPE type, com::Var& out) {
     HRESULT hr = com::Var::deref(*v.get(), out);
@@ -61,10 +61,11 @@ HRESULT Object::invoke(Member m, WORD flags, VARIANT* args, UINT count, bool put
         if (FAILED(hr)) return com::raise(hr, kSource, L"Object doesn't support this property or method");
     }
     // Arguments go right to left.
-    std::vector<VARIANT> reversed(args, args + count);
+    VARIANT reversed[kMaxArguments];
+    if (count > kMaxArguments) return com::raise(E_INVALIDARG, kSource);
     for (UINT i = 0; i < count; ++i) reversed[i] = args[count - 1 - i];
     DISPID named = DISPID_PROPERTYPUT;
-    DISPPARAMS dp = {count ? reversed.data() : nullptr, put ? &named : nullptr, count, put ? 1u : 0u};
+    DISPPARAMS dp = {count ? reversed : nullptr, put ? &named : nullptr, count, put ? 1u : 0u};
     EXCEPINFO ex = {};
     UINT argErr = 0;
     com::Var result;
@@ -80,9 +81,11 @@ HRESULT Object::get(Member m, com::Var& out) const {
 }
 
 HRESULT Object::get(Member m, std::initializer_list<com::Var> args, com::Var& out) const {
-    std::vector<VARIANT> raw;
-    for (const com::Var& a : args) raw.push_back(*a.get());
-    return invoke(m, DISPATCH_PROPERTYGET | DISPATCH_METHOD, raw.data(), static_cast<UINT>(raw.size()), false, &out);
+    VARIANT raw[kMaxArguments];
+    UINT n = 0;
+    for (const com::Var& a : args) if (n < kMaxArguments) raw[n++] = *a.get();
+    if (args.size() > kMaxArguments) return com::raise(E_INVALIDARG, kSource);
+    return invoke(m, DISPATCH_PROPERTYGET | DISPATCH_METHOD, raw, n, false, &out);
 }
 
 HRESULT Object::put(Member m, const com::Var& value) const {
@@ -91,9 +94,12 @@ HRESULT Object::put(Member m, const com::Var& value) const {
 }
 
 HRESULT Object::call(Member m, std::initializer_list<VARIANT> args, com::Var* out) const {
-    std::vector<VARIANT> raw(args);
+    VARIANT raw[kMaxArguments];
+    UINT n = 0;
+    for (const VARIANT& a : args) if (n < kMaxArguments) raw[n++] = a;
+    if (args.size() > kMaxArguments) return com::raise(E_INVALIDARG, kSource);
     WORD flags = out ? DISPATCH_METHOD | DISPATCH_PROPERTYGET : DISPATCH_METHOD;
-    return invoke(m, flags, raw.data(), static_cast<UINT>(raw.size()), false, out);
+    return invoke(m, flags, raw, n, false, out);
 }
 
 HRESULT toI2(const com::Var& v, SHORT& out) {

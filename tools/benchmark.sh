@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Speed and resource figures of Brastow under Wine (see docs/benchmark.md). Also
+# reports the processor time wineserver spent meanwhile, since every message check
+# of a Wine program is a call to it.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+bash "$root/tools/build.sh" >/dev/null
+export WINEPREFIX="$root/build/wineprefix" WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+bash "$root/tests/wine-prefix.sh" start "$root/build" >/dev/null
+trap 'bash "$root/tests/wine-prefix.sh" stop "$root/build"' EXIT
+cd "$root/build"
+server=$(pgrep -n wineserver || true)
+ticks() { [ -n "$server" ] && awk '{print $14 + $15}' "/proc/$server/stat" || echo 0; }
+before=$(ticks); start=$(date +%s.%N)
+wine benchmark.exe "$@" </dev/null
+after=$(ticks); end=$(date +%s.%N)
+hz=$(getconf CLK_TCK)
+awk -v t=$((after - before)) -v hz="$hz" -v s="$start" -v e="$end" \
+  'BEGIN { printf "wineserver meanwhile: %.2f s processor time over %.1f s\n", t / hz, e - s }'
