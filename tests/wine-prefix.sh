@@ -30,6 +30,7 @@ quiet wineserver -k || true
 quiet wineserver -w || true
 quiet wineserver -p || true
 quiet wine wineboot
+[ -n "${BRASTOW_NO_REGISTER:-}" ] && exit 0
 for dll in "$build/brastow.dll" "$build/maximsim.dll"; do
   if [ -f "$dll" ]; then
     wine regsvr32 /s "$(winepath -w "$dll" 2>/dev/null)" </dev/null >/dev/null 2>&1 || {
