@@ -7,6 +7,7 @@
 
 #include <commctrl.h>
 #include <oleauto.h>
+#include <algorithm>
 
 namespace {
 
@@ -138,6 +139,13 @@ void SetupForm::layout(HWND dlg) {
         SystemParametersInfoW(SPI_GETWORKAREA, 0, &around, 0);
     int x = around.left + ((around.right - around.left) - width) / 2;
     int y = around.top + ((around.bottom - around.top) - height) / 2;
+    // Never partly off the screen the owner is on.
+    MONITORINFO mi = {};
+    mi.cbSize = sizeof(mi);
+    if (GetMonitorInfoW(MonitorFromRect(&around, MONITOR_DEFAULTTONEAREST), &mi)) {
+        x = std::max(static_cast<int>(mi.rcWork.left), std::min(x, static_cast<int>(mi.rcWork.right) - width));
+        y = std::max(static_cast<int>(mi.rcWork.top), std::min(y, static_cast<int>(mi.rcWork.bottom) - height));
+    }
     SetWindowPos(dlg, nullptr, x, y, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 

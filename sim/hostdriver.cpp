@@ -8,6 +8,10 @@
 //              [--backlash-x U] [--backlash-y U] [--camera-dec DEG] [--click-error PX]
 //              [--measure-error PX] [--seed N] [--x-time T] [--y-time T] [--percent P]
 //              [--exposure S] [--dec DEG] [--backlash] [--cancel] [--exposure-ms MS]
+//              [--visible]
+// With --visible the host's windows are shown and a person plays the user: fill in
+// the setup form, click the star in the "Autoguider Image" window after each exposure,
+// close the messages.
 #include <windows.h>
 #include <oleauto.h>
 #include <cstdio>
@@ -42,6 +46,43 @@ std::wstring text(const VARIANT& v) {
     return std::wstring(t.get()->bstrVal) + L" (" + type + L")";
 }
 
+LRESULT CALLBACK mainWindowProc(HWND w, UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg == WM_PAINT) {
+        PAINTSTRUCT ps;
+        HDC dc = BeginPaint(w, &ps);
+        const wchar_t* lines[] = {
+            L"MaxIm DL (simulated) with the Brastow plug-in",
+            L"1. Fill in the Guide star setup form and press OK.",
+            L"2. After each of the five exposures, click the guide star (the brightest) in the Autoguider Image window.",
+            L"3. Read and close the results."};
+        SetBkMode(dc, TRANSPARENT);
+        for (int i = 0; i < 4; ++i) TextOutW(dc, 12, 12 + 22 * i, lines[i], lstrlenW(lines[i]));
+        EndPaint(w, &ps);
+        return 0;
+    }
+    return DefWindowProcW(w, msg, wp, lp);
+}
+
+// The host's main window, which owns the plug-in's windows.
+HWND createMainWindow() {
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = mainWindowProc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"BrastowSimHost";
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_APPWORKSPACE + 1);
+    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    RegisterClassW(&wc);
+    HWND w = CreateWindowExW(0, L"BrastowSimHost", L"MaxIm DL (simulated)", WS_OVERLAPPEDWINDOW, 0, 0, 1024, 740,
+                             nullptr, nullptr, wc.hInstance, nullptr);
+    if (w) {
+        ShowWindow(w, SW_SHOW);
+        UpdateWindow(w);
+        SetForegroundWindow(w);
+        SetActiveWindow(w);
+    }
+    return w;
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -60,6 +101,7 @@ int wmain(int argc, wchar_t** argv) {
     simuser::SetupEntry entry;
     entry.backlash = true;
     int exposureMs = 0;
+    bool visible = false;
     for (int i = 1; i < argc; ++i) {
         std::wstring a = argv[i];
         const wchar_t* next = i + 1 < argc ? argv[i + 1] : L"0";
@@ -83,11 +125,14 @@ int wmain(int argc, wchar_t** argv) {
         else if (a == L"--no-backlash") entry.backlash = false;
         else if (a == L"--cancel") entry.close = simuser::SetupEntry::Close::Cancel;
         else if (a == L"--exposure-ms") exposureMs = static_cast<int>(number());
+        else if (a == L"--visible") visible = true;
         else { print(L"unknown option %ls\n", a.c_str()); return 2; }
     }
     SimSetSky(&sky);
-    SimSetExposureMs(exposureMs);
-    SimSetUser(TRUE, 40, 20);
+    HWND mainWindow = visible ? createMainWindow() : nullptr;
+    SimSetExposureMs(visible && exposureMs == 0 ? 800 : exposureMs);
+    SimSetUser(visible ? FALSE : TRUE, 40, 20);
+    SimSetVisible(visible, mainWindow);
 
     print(L"Brastow host driver: a simulated MaxIm DL with a simulated observatory and user\n");
     CLSID clsid;
@@ -102,7 +147,8 @@ int wmain(int argc, wchar_t** argv) {
     print(L"Plug-in name: %ls\n", SUCCEEDED(hr) && name.vt() == VT_BSTR ? name.get()->bstrVal : L"?");
 
     simuser::UiRobot robot;
-    robot.onDialog = [&](HWND dlg) {
+    robot.closeBoxes = !visible;
+    if (!visible) robot.onDialog = [&](HWND dlg) {
         print(L"Setup form \"%ls\": X time %ls, Y time %ls, backlash %ls %%, exposure %ls s, declination %ls, backlash calc %ls\n",
               simuser::textOf(dlg).c_str(), entry.xTime.c_str(), entry.yTime.c_str(), entry.backlashPercent.c_str(),
               entry.exposure.c_str(), entry.declination.c_str(), entry.backlash ? L"on" : L"off");
@@ -147,5 +193,6 @@ int wmain(int argc, wchar_t** argv) {
     docArg.clear();
     document.reset();
     print(L"Host objects still alive: %d\n", SimLiveObjects());
+    if (mainWindow) DestroyWindow(mainWindow);
     return FAILED(hr) ? 1 : 0;
 }

@@ -62,6 +62,8 @@ void Observatory::reset() {
     click = ClickState::Idle;
     clickX = Var::i2(0);
     clickY = Var::i2(0);
+    pressLatched = false;
+    guideImageClosed = false;
 }
 
 void Observatory::setSky(const SimSky& s) {
@@ -79,9 +81,15 @@ double Observatory::noise(double amplitude) {
 
 std::vector<std::wstring> Observatory::documentNames() const {
     if (documents.empty()) return {};
-    if (documentsForAll || pass < 0) return documents[0];
-    size_t p = static_cast<size_t>(pass);
-    return p < documents.size() ? documents[p] : documents.back();
+    std::vector<std::wstring> names;
+    if (documentsForAll || pass < 0) names = documents[0];
+    else {
+        size_t p = static_cast<size_t>(pass);
+        names = p < documents.size() ? documents[p] : documents.back();
+    }
+    if (guideImageClosed)
+        names.erase(std::remove(names.begin(), names.end(), std::wstring(L"Autoguider Image")), names.end());
+    return names;
 }
 
 void Observatory::setDocuments(int forPass, const std::vector<std::wstring>& names) {
@@ -108,6 +116,7 @@ void Observatory::expose(double seconds) {
     exposureStart = GetTickCount();
     runningPolls = 0;
     click = ClickState::Idle;
+    pressLatched = false;
     if (pressTimer) { KillTimer(nullptr, pressTimer); pressTimer = 0; }
     if (releaseTimer) { KillTimer(nullptr, releaseTimer); releaseTimer = 0; }
 }
@@ -123,6 +132,7 @@ void Observatory::exposureFinished() {
     exposing = false;
     imageX = starX;
     imageY = starY;
+    if (visible && !guideImageClosed) guideWindow.show(mainWindow, imageX, imageY, pass);
     if (userOn) pressTimer = SetTimer(nullptr, 0, static_cast<UINT>(pressDelayMs > 0 ? pressDelayMs : 1), pressTimer_);
 }
 
@@ -166,9 +176,21 @@ void Observatory::userPress() {
 }
 
 void Observatory::press(const Var& x, const Var& y) {
+    if (exposing) return;  // no image to click yet
     clickX = x;
     clickY = y;
     click = ClickState::Pressed;
+    pressLatched = true;
+}
+
+bool Observatory::buttonUpReading() {
+    if (pressLatched) {
+        pressLatched = false;
+        buttonSeenDown();
+        return false;
+    }
+    if (click == ClickState::Pressed) buttonSeenDown();
+    return click != ClickState::Pressed;
 }
 
 void Observatory::release() {

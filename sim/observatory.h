@@ -10,6 +10,7 @@
 
 #include "server/comhelp.h"
 #include "sim/simapi.h"
+#include "sim/guidewindow.h"
 
 namespace sim {
 
@@ -73,6 +74,16 @@ public:
     UINT_PTR pressTimer = 0, releaseTimer = 0;
     LONG liveObjects = 0;
     LARGE_INTEGER releasedAt = {}, readAt = {};
+    // A press is reported at least once by the button indicator, however quickly the
+    // button comes up again (a real click delivers down and up together).
+    bool pressLatched = false;
+    // Visible mode: the guide image window, owned by the host's main window.
+    bool visible = false;
+    HWND mainWindow = nullptr;
+    bool guideImageClosed = false;
+    GuideWindow guideWindow;
+    // The button indicator (51) as the host reports it.
+    bool buttonUpReading();
     bool readSinceRelease = true;
 
 private:

@@ -53,6 +53,9 @@ SIM_API void SimSetExposureMs(int ms);
 // mouse input (visible mode) or SimPress/SimRelease click.
 SIM_API void SimSetUser(BOOL on, int pressDelayMs, int holdMs);
 SIM_API void SimPress(int x, int y);
+// Visible mode: after each exposure the guide image is shown in an "Autoguider Image"
+// window owned by `mainWindow`, and mouse clicks on it are the user's clicks.
+SIM_API void SimSetVisible(BOOL visible, HWND mainWindow);
 SIM_API void SimRelease(void);
 // Makes the `nth` call (1-based) of `member` (e.g. L"Camera.GuiderMove",
 // L"Document.57", L"Create.MaxIm.CCDCamera") fail with this error.

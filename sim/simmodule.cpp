@@ -31,6 +31,7 @@ std::vector<std::wstring> split(const wchar_t* names) {
 } // namespace
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
+    if (reason == DLL_PROCESS_ATTACH) sim::GuideWindow::setModule(instance);
     return runtime::moduleEntry(kModule, instance, reason, reserved);
 }
 STDAPI DllCanUnloadNow() { return S_FALSE; }  // the observatory keeps state for the process
@@ -77,6 +78,11 @@ SIM_API void SimSetUser(BOOL on, int pressDelayMs, int holdMs) {
     o.holdMs = holdMs;
 }
 SIM_API void SimPress(int x, int y) { Observatory::get().press(Var::i2(static_cast<SHORT>(x)), Var::i2(static_cast<SHORT>(y))); }
+SIM_API void SimSetVisible(BOOL visible, HWND mainWindow) {
+    Observatory& o = Observatory::get();
+    o.visible = visible != FALSE;
+    o.mainWindow = mainWindow;
+}
 SIM_API void SimRelease(void) { Observatory::get().release(); }
 SIM_API void SimFailOn(const wchar_t* member, int nth, HRESULT hr, const wchar_t* description) {
     Observatory::get().failures[member] = sim::Failure{nth, hr, description ? description : L""};

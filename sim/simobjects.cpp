@@ -150,10 +150,7 @@ protected:
         switch (id) {
         case 1: r = Var::str(name_.c_str()); return S_OK;
         case 57: r = Var::i2(o.click == ClickState::Idle ? 0 : 1); return S_OK;
-        case 51:
-            if (o.click == ClickState::Pressed) o.buttonSeenDown();
-            r = Var::boolean(o.click != ClickState::Pressed);
-            return S_OK;
+        case 51: r = Var::boolean(o.buttonUpReading()); return S_OK;
         case 52:
             if (!o.readSinceRelease) { QueryPerformanceCounter(&o.readAt); o.readSinceRelease = true; }
             r = o.clickX;

@@ -82,7 +82,7 @@ void UiRobot::scan() {
             EnumChildWindows(w, inspectChild, reinterpret_cast<LPARAM>(&in));
             boxes.push_back(b);
             done_.push_back(w);
-            PostMessageW(w, WM_COMMAND, IDOK, 0);
+            if (closeBoxes) PostMessageW(w, WM_COMMAND, IDOK, 0);
         } else if (onDialog && onDialog(w)) {
             done_.push_back(w);
         }

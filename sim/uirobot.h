@@ -27,6 +27,8 @@ public:
     ~UiRobot();
     std::vector<SeenBox> boxes;
     std::function<bool(HWND)> onDialog;
+    // False: message boxes are only read, and left for a person to close.
+    bool closeBoxes = true;
     std::function<void()> onTick;
     std::vector<std::wstring> texts() const;
     // Stops looking (the timer is killed); safe from inside a callback.

@@ -1,0 +1,119 @@
+#!/usr/bin/env bash
+# A whole calibration driven as a person drives it, with real X input (xdotool) on a
+# virtual display: type into the setup form, press Enter, find the guide star on the
+# screen and click it after each exposure, close the messages; then check what the
+# simulated camera received.
+#   gui-test.sh BUILD [--shots DIR]   (DIR: save screenshots of the form and the guide image)
+# Runs itself under xvfb-run when there is no display.
+set -u
+build=$(cd "$1" && pwd); shift
+here=$(cd "$(dirname "$0")" && pwd)
+shots=""
+[ "${1:-}" = "--shots" ] && shots=$(mkdir -p "$2" && cd "$2" && pwd)
+if [ -z "${DISPLAY:-}" ]; then
+  exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$build" ${shots:+--shots "$shots"}
+fi
+export WINEPREFIX="$build/wineprefix-gui" WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+work=$(mktemp -d)
+passed=0 failed=0
+check() {
+  if eval "$2"; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAIL: $1"; fi
+}
+finish() {
+  [ -n "${driver:-}" ] && kill "$driver" 2>/dev/null
+  bash "$here/wine-prefix.sh" stop "$build"
+  rm -rf "$work"
+  echo "$passed passed, $failed failed"
+  exit "$failed"
+}
+trap finish EXIT
+
+# Waits up to $2 seconds for a window whose name matches $1; prints its id.
+window() {
+  local end=$((SECONDS + $2)) id
+  while [ $SECONDS -lt $end ]; do
+    id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -1)
+    [ -n "$id" ] && { echo "$id"; return 0; }
+    sleep 0.2
+  done
+  return 1
+}
+
+# The brightest smoothed spot in the guide window's image area, in screen coordinates.
+star() {
+  local id=$1 x y w h
+  eval "$(xdotool getwindowgeometry --shell "$id")"
+  x=$X y=$Y w=$WIDTH h=$HEIGHT
+  import -window "$id" "$work/guide.png" 2>/dev/null || return 1
+  local bx=$(((w - 640) / 2)); local by=$((h - 480 - bx))
+  convert "$work/guide.png" -crop "640x480+$bx+$by" +repage -colorspace Gray -blur 0x1.5 "$work/blur.png"
+  identify -define identify:locate=maximum -define identify:limit=1 "$work/blur.png" |
+    sed -n 's/.* \([0-9]*\),\([0-9]*\)$/\1 \2/p' | head -1 |
+    { read -r sx sy && echo "$((x + bx + sx)) $((y + by + sy))"; }
+}
+
+BRASTOW_DISPLAY=1 bash "$here/wine-prefix.sh" start "$build" >/dev/null || { echo "FAIL: prefix"; exit 1; }
+cd "$build"
+wine hostdriver.exe --visible --exposure-ms 400 --angle 31 --rate-x 2 --rate-y 1.5 --backlash-x 1 --backlash-y 0 \
+  --x-time 12 --y-time 15 --percent 50 --dec 20 --measure-error 0 --seed 5 </dev/null >"$work/driver.log" 2>&1 &
+driver=$!
+
+form=$(window "Guide star setup" 90)
+check "the setup form opens" '[ -n "$form" ]'
+[ -n "$form" ] || exit
+[ -n "$shots" ] && import -window "$form" "$shots/setup-form.png"
+# Focus starts on OK; Tab goes OK, Cancel, X time, percentage, Y time, check box,
+# exposure, declination. Tabbing into a field selects its text, so typing replaces it.
+xdotool key Tab Tab && xdotool type --delay 30 "12"
+xdotool key Tab && xdotool type --delay 30 "50"
+xdotool key Tab && xdotool type --delay 30 "15"
+xdotool key Tab space
+xdotool key Tab && xdotool type --delay 30 "1.5"
+xdotool key Tab && xdotool type --delay 30 "20"
+xdotool key Return
+
+last=""
+for pass in 0 1 2 3 4; do
+  guide=$(window "Autoguider Image" 30)
+  check "guide image shown in pass $pass" '[ -n "$guide" ]'
+  [ -n "$guide" ] || exit
+  # Wait for the new frame: the star has moved since the last click.
+  end=$((SECONDS + 30)); pos=""
+  while [ $SECONDS -lt $end ]; do
+    sleep 0.3
+    pos=$(star "$guide") || continue
+    [ -z "$last" ] && break
+    read -r ax ay <<<"$pos"; read -r lx ly <<<"$last"
+    [ $(((ax - lx) * (ax - lx) + (ay - ly) * (ay - ly))) -gt 9 ] && break
+  done
+  check "star found in pass $pass" '[ -n "$pos" ]'
+  [ -n "$shots" ] && [ $pass = 1 ] && import -window "$guide" "$shots/guide-image.png"
+  read -r sx sy <<<"$pos"
+  xdotool mousemove "$sx" "$sy" click 1
+  last=$pos
+done
+
+for message in settings backlash; do
+  box=$(window "^Brastow$" 30)
+  check "the $message message is shown" '[ -n "$box" ]'
+  [ -n "$box" ] || exit
+  [ -n "$shots" ] && [ $message = settings ] && import -window "$box" "$shots/result-message.png"
+  xdotool key Return
+  sleep 0.5
+done
+
+for _ in $(seq 1 60); do kill -0 "$driver" 2>/dev/null || break; sleep 0.5; done
+check "the host driver finished" '! kill -0 "$driver" 2>/dev/null'
+wait "$driver"; rc=$?; driver=""
+check "DoModal succeeded" '[ $rc -eq 0 ] && grep -q "DoModal returned 0x00000000" "$work/driver.log"'
+tr -d '\r' <"$work/driver.log" >"$work/log"
+value() { sed -n "s/^  $1 *= \([-0-9.E+]*\).*/\1/p" "$work/log"; }
+truth() { sed -n "s/^Simulated truth: .*$1 \([-0-9.]*\).*/\1/p" "$work/log"; }
+near() { awk -v a="$1" -v b="$2" -v t="$3" 'BEGIN { d = a - b; if (d < 0) d = -d; exit !(a != "" && d <= t) }'; }
+check "setup values reached the run" 'grep -q "Message: CameraAngle=" "$work/log" && grep -q "Message: Calculated settings are: XBacklash=" "$work/log"'
+check "camera angle written" 'near "$(value GuiderAngle)" "$(truth angle)" 0.3'
+check "X speed written" 'near "$(value GuiderXSpeed)" "$(truth "X speed")" 0.03'
+check "Y speed written" 'near "$(value GuiderYSpeed)" "$(truth "Y speed")" 0.03'
+check "X backlash shown" 'near "$(sed -n "s/.*XBacklash=\([-0-9.E]*\).*/\1/p" "$work/log")" "$(truth "X backlash")" 0.05'
+check "every host object released" 'grep -q "Host objects still alive: 0" "$work/log"'
+[ $failed -gt 0 ] || [ -n "${BRASTOW_GUI_VERBOSE:-}" ] && cat "$work/log"
