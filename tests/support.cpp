@@ -1,7 +1,19 @@
 #include "tests/support.h"
 
 
+#include <gtest/gtest.h>
+
 namespace testing_support {
+
+namespace {
+// Every test program runs its tests in a single-threaded apartment.
+class ComEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override { CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
+    void TearDown() override { CoUninitialize(); }
+};
+} // namespace
+const ::testing::Environment* const kComEnvironment = ::testing::AddGlobalTestEnvironment(new ComEnvironment);
 
 std::wstring buildPath(const wchar_t* name) {
     wchar_t full[MAX_PATH];

@@ -11,7 +11,12 @@
 #include "brastow.h"
 #include "sim/uirobot.h"
 
+namespace testing { class Environment; }
+
 namespace testing_support {
+
+// The COM apartment every test program's tests run in (registered by support.cpp).
+extern const ::testing::Environment* const kComEnvironment;
 
 // Path of a file in the build folder (the tests' working directory).
 std::wstring buildPath(const wchar_t* name);

@@ -10,13 +10,6 @@ using com::Var;
 
 namespace {
 
-class Env : public ::testing::Environment {
-public:
-    void SetUp() override { CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
-    void TearDown() override { CoUninitialize(); }
-};
-const auto* const kEnv = ::testing::AddGlobalTestEnvironment(new Env);
-
 class Numeric : public ::testing::Test {
 protected:
     void SetUp() override {

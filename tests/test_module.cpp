@@ -14,13 +14,6 @@ const wchar_t kIid[] = L"{E8F8EF13-C928-435D-AFB4-FD79E2425671}";
 const wchar_t kLibid[] = L"{10FA8A2A-6335-418B-B36B-8D50499CF803}";
 const wchar_t kDescription[] = L"Allows manual identification of guide star movement during giuider calibration";
 
-class Env : public ::testing::Environment {
-public:
-    void SetUp() override { CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
-    void TearDown() override { CoUninitialize(); }
-};
-const auto* const kEnv = ::testing::AddGlobalTestEnvironment(new Env);
-
 std::wstring regString(HKEY root, const std::wstring& key, const wchar_t* value) {
     wchar_t buf[1024];
     DWORD size = sizeof(buf);

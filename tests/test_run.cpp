@@ -12,13 +12,6 @@ using simuser::SetupEntry;
 
 namespace {
 
-class Env : public ::testing::Environment {
-public:
-    void SetUp() override { CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
-    void TearDown() override { CoUninitialize(); }
-};
-const auto* const kEnv = ::testing::AddGlobalTestEnvironment(new Env);
-
 const double kDegree = 0.0174532925199433;
 
 struct Outcome {

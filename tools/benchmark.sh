@@ -3,12 +3,8 @@
 # reports the processor time wineserver spent meanwhile, since every message check
 # of a Wine program is a call to it.
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-bash "$root/tools/build.sh" >/dev/null
-export WINEPREFIX="$root/build/wineprefix" WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-bash "$root/tests/wine-prefix.sh" start "$root/build" >/dev/null
-trap 'bash "$root/tests/wine-prefix.sh" stop "$root/build"' EXIT
-cd "$root/build"
+source "$(dirname "$0")/wine-env.sh"
+use_wine_prefix wineprefix
 server=$(pgrep -n wineserver || true)
 ticks() { [ -n "$server" ] && awk '{print $14 + $15}' "/proc/$server/stat" || echo 0; }
 before=$(ticks); start=$(date +%s.%N)

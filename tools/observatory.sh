@@ -7,14 +7,10 @@
 # The simulated truth printed at the end assumes the form's default values, or the ones
 # given as options (--x-time, --y-time, --percent, --dec).
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
 if [ -z "${DISPLAY:-}" ]; then
   echo "No X display. Set DISPLAY, or run: xvfb-run -a -s \"-screen 0 1024x768x24\" bash tools/observatory.sh" >&2
   exit 2
 fi
-bash "$root/tools/build.sh" >/dev/null
-export WINEPREFIX="$root/build/wineprefix-gui" WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-BRASTOW_DISPLAY=1 bash "$root/tests/wine-prefix.sh" start "$root/build" >/dev/null
-trap 'bash "$root/tests/wine-prefix.sh" stop "$root/build"' EXIT
-cd "$root/build"
+source "$(dirname "$0")/wine-env.sh"
+use_wine_prefix wineprefix-gui x11
 wine hostdriver.exe --visible "$@" </dev/null

@@ -80,12 +80,27 @@ HRESULT Object::get(Member m, com::Var& out) const {
     return invoke(m, DISPATCH_PROPERTYGET, nullptr, 0, false, &out);
 }
 
-HRESULT Object::get(Member m, std::initializer_list<com::Var> args, com::Var& out) const {
-    VARIANT raw[kMaxArguments];
+namespace {
+const VARIANT& raw(const VARIANT& v) { return v; }
+const VARIANT& raw(const com::Var& v) { return *v.get(); }
+
+// The arguments as the plain array Invoke takes (the caller's values, not copies).
+template <class T>
+UINT toArray(std::initializer_list<T> args, VARIANT (&out)[kMaxArguments]) {
     UINT n = 0;
-    for (const com::Var& a : args) if (n < kMaxArguments) raw[n++] = *a.get();
-    if (args.size() > kMaxArguments) return com::raise(E_INVALIDARG, kSource);
-    return invoke(m, DISPATCH_PROPERTYGET | DISPATCH_METHOD, raw, n, false, &out);
+    for (const T& a : args) {
+        if (n == kMaxArguments) return kMaxArguments + 1;
+        out[n++] = raw(a);
+    }
+    return n;
+}
+} // namespace
+
+HRESULT Object::get(Member m, std::initializer_list<com::Var> args, com::Var& out) const {
+    VARIANT a[kMaxArguments];
+    UINT n = toArray(args, a);
+    if (n > kMaxArguments) return com::raise(E_INVALIDARG, kSource);
+    return invoke(m, DISPATCH_PROPERTYGET | DISPATCH_METHOD, a, n, false, &out);
 }
 
 HRESULT Object::put(Member m, const com::Var& value) const {
@@ -94,12 +109,11 @@ HRESULT Object::put(Member m, const com::Var& value) const {
 }
 
 HRESULT Object::call(Member m, std::initializer_list<VARIANT> args, com::Var* out) const {
-    VARIANT raw[kMaxArguments];
-    UINT n = 0;
-    for (const VARIANT& a : args) if (n < kMaxArguments) raw[n++] = a;
-    if (args.size() > kMaxArguments) return com::raise(E_INVALIDARG, kSource);
+    VARIANT a[kMaxArguments];
+    UINT n = toArray(args, a);
+    if (n > kMaxArguments) return com::raise(E_INVALIDARG, kSource);
     WORD flags = out ? DISPATCH_METHOD | DISPATCH_PROPERTYGET : DISPATCH_METHOD;
-    return invoke(m, flags, raw, n, false, out);
+    return invoke(m, flags, a, n, false, out);
 }
 
 HRESULT toI2(const com::Var& v, SHORT& out) {
