@@ -203,7 +203,7 @@ TEST(SetupForm, LayoutFocusOrderKeysAndTooltips) {
     int focusAtOpen = 0, defaultId = 0, tools = 0;
     LONG style = 0, exStyle = 0;
     HWND owner = nullptr;
-    RECT client = {};
+    RECT client = {}, placed = {};
     show([&](HWND dlg, UiRobot&) {
         HDC dc = GetDC(dlg);
         int dpi = GetDeviceCaps(dc, LOGPIXELSX);
@@ -229,6 +229,7 @@ TEST(SetupForm, LayoutFocusOrderKeysAndTooltips) {
         style = GetWindowLongW(dlg, GWL_STYLE);
         exStyle = GetWindowLongW(dlg, GWL_EXSTYLE);
         owner = GetWindow(dlg, GW_OWNER);
+        GetWindowRect(dlg, &placed);
         HWND tips = nullptr;
         while ((tips = FindWindowExW(nullptr, tips, TOOLTIPS_CLASSW, nullptr)) != nullptr)
             if (GetWindow(tips, GW_OWNER) == dlg) tools = static_cast<int>(SendMessageW(tips, TTM_GETTOOLCOUNT, 0, 0));
@@ -246,5 +247,10 @@ TEST(SetupForm, LayoutFocusOrderKeysAndTooltips) {
     EXPECT_FALSE(style & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME)) << "fixed frame";
     EXPECT_FALSE(exStyle & WS_EX_APPWINDOW);
     EXPECT_NE(owner, nullptr) << "owned, so no taskbar entry";
+    // No window of the caller is active: centred on the screen's work area.
+    RECT work;
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    EXPECT_NEAR((placed.left + placed.right) / 2, (work.left + work.right) / 2, 1);
+    EXPECT_NEAR((placed.top + placed.bottom) / 2, (work.top + work.bottom) / 2, 1);
     EXPECT_EQ(tools, 5);
 }

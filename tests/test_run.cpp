@@ -342,6 +342,25 @@ TEST_F(Run, AFailingHostMemberReachesTheCallerUnchanged) {
     EXPECT_EQ(written(L"GuiderYSpeed").vt(), VT_EMPTY);
 }
 
+TEST_F(Run, HostClosingDuringTheClickWaitEndsTheRun) {
+    SimSetUser(FALSE, 0, 0);  // nobody clicks
+    int ticks = 0;
+    Outcome o;
+    {
+        UiRobot robot;
+        robot.onDialog = [&](HWND dlg) { simuser::fillSetupForm(dlg, SetupEntry{}); return true; };
+        robot.onTick = [&] { if (++ticks == 10) PostQuitMessage(7); };
+        com::Ptr<IDispatch> doc(SimHostDocument(), false);
+        o.result = invoke(plugIn.get(), 0x60030008, DISPATCH_METHOD, {Var::object(doc.get())});
+    }
+    EXPECT_EQ(o.result.hr, DISP_E_EXCEPTION);
+    EXPECT_EQ(o.result.error.number, E_ABORT);
+    // The quit request is left for the host's own message loop.
+    MSG msg;
+    ASSERT_TRUE(PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+    EXPECT_EQ(msg.wParam, 7u);
+}
+
 TEST_F(Run, HostThatCannotBeCreated) {
     for (const wchar_t* what : {L"Create.MaxIm.Application", L"Create.MaxIm.CCDCamera"}) {
         SimReset();
