@@ -61,6 +61,7 @@ driver=$!
 form=$(window "Guide star setup" 90)
 check "the setup form opens" '[ -n "$form" ]'
 [ -n "$form" ] || exit
+sleep 0.5  # let the form take the keyboard focus
 [ -n "$shots" ] && import -window "$form" "$shots/setup-form.png"
 # Focus starts on OK; Tab goes OK, Cancel, X time, percentage, Y time, check box,
 # exposure, declination. Tabbing into a field selects its text, so typing replaces it.

@@ -9,7 +9,7 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
   updated=0
 fi
 for p in cmake make python3 g++-mingw-w64-i686 mingw-w64-tools libwine-dev wine wine32:i386 xvfb \
-         fonts-wine imagemagick xdotool nsis googletest; do
+         xauth fonts-wine imagemagick xdotool nsis googletest; do
   have "$p" || need+=("$p")
 done
 if [ ${#need[@]} -gt 0 ] || [ "${updated:-1}" = 0 ]; then
