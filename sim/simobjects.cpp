@@ -269,25 +269,22 @@ protected:
 
 } // namespace
 
-HRESULT createApplication(REFIID iid, void** out) {
+namespace {
+// A new object of the class, unless the test made its creation fail.
+template <class T>
+HRESULT create(const wchar_t* key, REFIID iid, void** out) {
     Observatory& o = Observatory::get();
-    if (FAILED(o.enter(L"Create.MaxIm.Application", nullptr))) return o.failures[L"Create.MaxIm.Application"].hr;
-    Application* a = new (std::nothrow) Application();
-    if (!a) return E_OUTOFMEMORY;
-    HRESULT hr = a->QueryInterface(iid, out);
-    a->Release();
+    if (FAILED(o.enter(key, nullptr))) return o.failures[key].hr;
+    T* object = new (std::nothrow) T();
+    if (!object) return E_OUTOFMEMORY;
+    HRESULT hr = object->QueryInterface(iid, out);
+    object->Release();
     return hr;
 }
+} // namespace
 
-HRESULT createCamera(REFIID iid, void** out) {
-    Observatory& o = Observatory::get();
-    if (FAILED(o.enter(L"Create.MaxIm.CCDCamera", nullptr))) return o.failures[L"Create.MaxIm.CCDCamera"].hr;
-    Camera* c = new (std::nothrow) Camera();
-    if (!c) return E_OUTOFMEMORY;
-    HRESULT hr = c->QueryInterface(iid, out);
-    c->Release();
-    return hr;
-}
+HRESULT createApplication(REFIID iid, void** out) { return create<Application>(L"Create.MaxIm.Application", iid, out); }
+HRESULT createCamera(REFIID iid, void** out) { return create<Camera>(L"Create.MaxIm.CCDCamera", iid, out); }
 
 IDispatch* newDocument(const wchar_t* name) { return new (std::nothrow) Document(name); }
 

@@ -116,31 +116,24 @@ HRESULT Object::call(Member m, std::initializer_list<VARIANT> args, com::Var* ou
     return invoke(m, flags, a, n, false, out);
 }
 
-HRESULT toI2(const com::Var& v, SHORT& out) {
+namespace {
+// The value converted to `type`, read from its field of the variant.
+template <class T, class F>
+HRESULT convertTo(const com::Var& v, VARTYPE type, F VARIANT::*field, T& out) {
     com::Var c;
-    HRESULT hr = convert(v, VT_I2, c);
-    if (SUCCEEDED(hr)) out = c.get()->iVal;
+    HRESULT hr = convert(v, type, c);
+    if (SUCCEEDED(hr)) out = static_cast<T>(c.get()->*field);
     return hr;
 }
+} // namespace
 
+HRESULT toI2(const com::Var& v, SHORT& out) { return convertTo(v, VT_I2, &VARIANT::iVal, out); }
+HRESULT toR4(const com::Var& v, float& out) { return convertTo(v, VT_R4, &VARIANT::fltVal, out); }
+HRESULT toR8(const com::Var& v, double& out) { return convertTo(v, VT_R8, &VARIANT::dblVal, out); }
 HRESULT toBool(const com::Var& v, bool& out) {
-    com::Var c;
-    HRESULT hr = convert(v, VT_BOOL, c);
-    if (SUCCEEDED(hr)) out = c.get()->boolVal != VARIANT_FALSE;
-    return hr;
-}
-
-HRESULT toR4(const com::Var& v, float& out) {
-    com::Var c;
-    HRESULT hr = convert(v, VT_R4, c);
-    if (SUCCEEDED(hr)) out = c.get()->fltVal;
-    return hr;
-}
-
-HRESULT toR8(const com::Var& v, double& out) {
-    com::Var c;
-    HRESULT hr = convert(v, VT_R8, c);
-    if (SUCCEEDED(hr)) out = c.get()->dblVal;
+    VARIANT_BOOL b = VARIANT_FALSE;
+    HRESULT hr = convertTo(v, VT_BOOL, &VARIANT::boolVal, b);
+    out = b != VARIANT_FALSE;
     return hr;
 }
 
