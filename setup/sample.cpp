@@ -74,7 +74,54 @@ private:
 struct ShowContext {
     SetupForm* form;
     const Owner* owner;
+    HFONT fitted;  // a smaller font made for the labels, deleted with the window
 };
+
+// True when `text` fits the control's client rectangle in font `font`, word-wrapped.
+bool fits(HDC dc, HFONT font, const wchar_t* text, const RECT& box) {
+    HGDIOBJ old = SelectObject(dc, font);
+    RECT need = {0, 0, box.right, 0};
+    DrawTextW(dc, text, -1, &need, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
+    SelectObject(dc, old);
+    return need.bottom <= box.bottom && need.right <= box.right;
+}
+
+// When a label's text does not fit its fixed size in the dialog's font (a wider
+// substitute font, large fonts), all labels get the same face up to two points
+// smaller: the largest size at which every label fits.
+void fitLabels(HWND dlg, ShowContext& context) {
+    const int labels[] = {IDC_LABEL1, IDC_LABEL2, IDC_LABEL3, IDC_LABEL4, IDC_LABEL5};
+    HFONT base = reinterpret_cast<HFONT>(SendMessageW(dlg, WM_GETFONT, 0, 0));
+    LOGFONTW lf;
+    if (!base || !GetObjectW(base, sizeof(lf), &lf)) return;
+    HDC dc = GetDC(dlg);
+    auto allFit = [&](HFONT font) {
+        for (int id : labels) {
+            HWND label = GetDlgItem(dlg, id);
+            wchar_t text[128];
+            RECT box;
+            GetWindowTextW(label, text, 128);
+            GetClientRect(label, &box);
+            if (!fits(dc, font, text, box)) return false;
+        }
+        return true;
+    };
+    if (!allFit(base)) {
+        HFONT font = nullptr;
+        for (int smaller = 1; smaller <= 2; ++smaller) {
+            if (font) DeleteObject(font);
+            LOGFONTW f = lf;
+            f.lfHeight = lf.lfHeight < 0 ? lf.lfHeight + smaller : lf.lfHeight - smaller;
+            font = CreateFontIndirectW(&f);
+            if (!font || allFit(font)) break;
+        }
+        if (font) {
+            for (int id : labels) SendMessageW(GetDlgItem(dlg, id), WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+            context.fitted = font;
+        }
+    }
+    ReleaseDC(dlg, dc);
+}
 
 } // namespace
 
@@ -90,7 +137,7 @@ HRESULT SetupForm::show() {
     INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_WIN95_CLASSES};
     InitCommonControlsEx(&icc);
     Owner owner;
-    ShowContext context = {this, &owner};
+    ShowContext context = {this, &owner, nullptr};
     INT_PTR r = DialogBoxParamW(runtime::instance(), MAKEINTRESOURCEW(IDD_SAMPLE), owner.window(),
                                 &SetupForm::dialogProc, reinterpret_cast<LPARAM>(&context));
     if (r == -1 || r == 0) {
@@ -185,7 +232,9 @@ INT_PTR CALLBACK SetupForm::dialogProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp)
     switch (msg) {
     case WM_INITDIALOG: {
         SetWindowLongPtrW(dlg, DWLP_USER, lp);
-        reinterpret_cast<ShowContext*>(lp)->form->layout(dlg);
+        auto* context = reinterpret_cast<ShowContext*>(lp);
+        context->form->layout(dlg);
+        fitLabels(dlg, *context);
         SendMessageW(dlg, DM_SETDEFID, IDOK, 0);
         SetFocus(GetDlgItem(dlg, IDOK));
         return FALSE;  // focus set here
@@ -201,6 +250,14 @@ INT_PTR CALLBACK SetupForm::dialogProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp)
             return TRUE;
         }
         break;
+    case WM_DESTROY: {
+        auto* context = reinterpret_cast<ShowContext*>(GetWindowLongPtrW(dlg, DWLP_USER));
+        if (context && context->fitted) {
+            DeleteObject(context->fitted);
+            context->fitted = nullptr;
+        }
+        break;
+    }
     default:
         break;
     }

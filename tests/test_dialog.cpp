@@ -254,3 +254,26 @@ TEST(SetupForm, LayoutFocusOrderKeysAndTooltips) {
     EXPECT_NEAR((placed.top + placed.bottom) / 2, (work.top + work.bottom) / 2, 1);
     EXPECT_EQ(tools, 5);
 }
+
+TEST(SetupForm, EveryLabelFitsItsBoxInTheFontItIsDrawnWith) {
+    std::vector<std::string> clipped;
+    show([&](HWND dlg, UiRobot&) {
+        HDC dc = GetDC(dlg);
+        for (int id : {IDC_LABEL1, IDC_LABEL2, IDC_LABEL3, IDC_LABEL4, IDC_LABEL5, IDC_CHECK1}) {
+            HWND c = GetDlgItem(dlg, id);
+            std::wstring text = simuser::textOf(c);
+            RECT box;
+            GetClientRect(c, &box);
+            if (id == IDC_CHECK1) box.right -= GetSystemMetrics(SM_CXMENUCHECK) + 4;  // the box itself
+            HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(c, WM_GETFONT, 0, 0)));
+            RECT need = {0, 0, box.right, 0};
+            DrawTextW(dc, text.c_str(), -1, &need, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
+            SelectObject(dc, old);
+            if (need.bottom > box.bottom || need.right > box.right) clipped.push_back(std::string(text.begin(), text.end()));
+        }
+        ReleaseDC(dlg, dc);
+        PostMessageW(GetDlgItem(dlg, IDCANCEL), BM_CLICK, 0, 0);
+        return true;
+    });
+    for (auto& c : clipped) ADD_FAILURE() << "clipped: " << c;
+}
