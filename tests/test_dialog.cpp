@@ -25,7 +25,16 @@ struct Showing {
 Showing show(std::function<bool(HWND, UiRobot&)> script) {
     Showing s;
     UiRobot robot;
-    robot.onDialog = [&](HWND dlg) { return script(dlg, robot); };
+    HWND form = nullptr;
+    int ticks = 0;
+    robot.onDialog = [&](HWND dlg) { form = dlg; return script(dlg, robot); };
+    // A form that does not close when it should is a failure, not a hang.
+    robot.onTick = [&] {
+        if (++ticks == 600 && form && IsWindow(form)) {
+            ADD_FAILURE() << "the setup form did not close";
+            PostMessageW(form, WM_COMMAND, IDCANCEL, 0);
+        }
+    };
     s.hr = SetupForm::instance().show();
     s.messages = robot.texts();
     s.boxes = robot.boxes;
@@ -177,6 +186,25 @@ TEST(SetupForm, EnterAcceptsEscapeAndCloseBoxCancel) {
         EXPECT_EQ(form().GetXCalibTime(), 44) << "cancelling changes no value";
         EXPECT_FALSE(form().DataValid()) << "a cancelled showing is never valid";
     }
+}
+
+TEST(SetupForm, AccessKeysPressTheButtons) {
+    // Alt+key as the keyboard delivers it: WM_SYSCHAR with the Alt bit (29) set.
+    auto press = [](wchar_t key, const wchar_t* xTime) {
+        return show([=](HWND dlg, UiRobot&) {
+            SetDlgItemTextW(dlg, IDC_NUMBER1, xTime);
+            HWND field = GetDlgItem(dlg, IDC_NUMBER2);
+            SetFocus(field);
+            PostMessageW(field, WM_SYSCHAR, key, 1 | (1 << 29));
+            return true;
+        });
+    };
+    press(L'o', L"31");
+    EXPECT_TRUE(form().DataValid());
+    EXPECT_EQ(form().GetXCalibTime(), 31);
+    press(L'c', L"32");
+    EXPECT_FALSE(form().DataValid());
+    EXPECT_EQ(form().GetXCalibTime(), 31);
 }
 
 TEST(SetupForm, CancelAfterAnAcceptedShowingIsStillACancel) {
