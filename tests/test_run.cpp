@@ -53,9 +53,24 @@ protected:
         Outcome o;
         UiRobot robot;
         robot.onDialog = [&](HWND dlg) { ++o.setupShown; simuser::fillSetupForm(dlg, entry); return true; };
+        // A run that does not end is a failure, not a hang: asked to quit, the run's
+        // waits give up.
+        int ticks = 0;
+        bool stuck = false;
+        robot.onTick = [&] {
+            if (++ticks == 2000) {
+                stuck = true;
+                PostQuitMessage(0);
+            }
+        };
         com::Ptr<IDispatch> doc(SimHostDocument(), false);
         int before = SimCallCount();
         o.result = invoke(plugIn.get(), 0x60030008, DISPATCH_METHOD, {Var::object(doc.get())});
+        if (stuck) {
+            ADD_FAILURE() << "the run did not end";
+            MSG quit;
+            PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
+        }
         o.messages = robot.texts();
         for (int i = before; i < SimCallCount(); ++i) o.calls.push_back(com::Bstr::attach(SimCallText(i)).c_str());
         return o;
