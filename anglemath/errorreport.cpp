@@ -42,7 +42,7 @@ com::Bstr argumentText(const VARIANT& arg) {
 
 HRESULT reportAndRaise(HRESULT hr, const wchar_t* prefix, const ReportArg* args, int count) {
     // Take the failure's values first: showing a message may run other code.
-    com::Error e = com::takeError(hr, nullptr, kSource);
+    com::Error e = com::takeError(hr, kSource);
     com::Bstr text(prefix);
     for (int i = 0; i < count; ++i) {
         if (args[i].label) text.append(args[i].label);

@@ -80,7 +80,7 @@ HRESULT PlugIn::invokeDoModal(const DISPPARAMS& params, EXCEPINFO* excep, UINT* 
     hr = DoModal(reinterpret_cast<Document*>(doc.get()->pdispVal));
     if (SUCCEEDED(hr)) return hr;
     // A failed member reaches a late-bound caller as an exception, as the runtime does it.
-    com::Error e = com::takeError(hr, nullptr, anglemath::kSource);
+    com::Error e = com::takeError(hr, anglemath::kSource);
     if (!excep) return hr;
     ZeroMemory(excep, sizeof(*excep));
     excep->scode = e.number;

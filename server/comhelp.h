@@ -207,19 +207,13 @@ inline HRESULT raise(HRESULT hr, const wchar_t* source, const wchar_t* descripti
     return raise(e);
 }
 
-// Reads the error information a failed call on `from` left for this thread. When
-// there is none, describes the bare result.
-inline Error takeError(HRESULT hr, IUnknown* from, const wchar_t* fallbackSource) {
+// Reads the error information a failed call left for this thread. When there is
+// none, describes the bare result.
+inline Error takeError(HRESULT hr, const wchar_t* fallbackSource) {
     Error e;
     e.number = hr;
     Ptr<IErrorInfo> ei;
-    bool supported = true;
-    if (from) {
-        Ptr<ISupportErrorInfo> sei;
-        supported = false;
-        if (SUCCEEDED(from->QueryInterface(IID_ISupportErrorInfo, sei.putVoid())) && sei) supported = true;
-    }
-    if (GetErrorInfo(0, ei.put()) == S_OK && ei && supported) {
+    if (GetErrorInfo(0, ei.put()) == S_OK && ei) {
         ei->GetSource(e.source.put());
         ei->GetDescription(e.description.put());
         ei->GetHelpFile(e.helpFile.put());

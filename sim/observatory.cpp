@@ -109,12 +109,10 @@ void Observatory::setDocuments(int forPass, const std::vector<std::wstring>& nam
 
 // ---- the camera ---------------------------------------------------------------------
 
-void Observatory::expose(double seconds) {
+void Observatory::expose() {
     ++pass;
-    lastExposure = seconds;
     exposing = true;
     exposureStart = GetTickCount();
-    runningPolls = 0;
     click = ClickState::Idle;
     pressLatched = false;
     if (pressTimer) { KillTimer(nullptr, pressTimer); pressTimer = 0; }
@@ -133,11 +131,8 @@ void Observatory::exposureFinished() {
     imageX = starX;
     imageY = starY;
     if (visible && !guideImageClosed) guideWindow.show(mainWindow, imageX, imageY, pass);
-    if (userOn) pressTimer = SetTimer(nullptr, 0, static_cast<UINT>(pressDelayMs > 0 ? pressDelayMs : 1), pressTimer_);
+    if (userOn) pressTimer = SetTimer(nullptr, 0, static_cast<UINT>(pressDelayMs > 0 ? pressDelayMs : 1), onPressTimer);
 }
-
-TIMERPROC Observatory::pressTimer_ = onPressTimer;
-TIMERPROC Observatory::releaseTimer_ = onReleaseTimer;
 
 void Observatory::move(int direction, double duration) {
     // Backlash: a reversal on an axis loses its first part of the move.
@@ -203,7 +198,7 @@ void Observatory::release() {
 
 void Observatory::buttonSeenDown() {
     if (userOn && click == ClickState::Pressed && !releaseTimer)
-        releaseTimer = SetTimer(nullptr, 0, static_cast<UINT>(holdMs > 0 ? holdMs : 1), releaseTimer_);
+        releaseTimer = SetTimer(nullptr, 0, static_cast<UINT>(holdMs > 0 ? holdMs : 1), onReleaseTimer);
 }
 
 Var Observatory::measurement(double x, double y) {

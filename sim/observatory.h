@@ -32,7 +32,7 @@ public:
     void setDocuments(int pass, const std::vector<std::wstring>& names);
     std::vector<std::wstring> documentNames() const;
 
-    void expose(double seconds);
+    void expose();
     bool running();
     void move(int direction, double duration);
 
@@ -66,8 +66,6 @@ public:
     int pass = -1;
     bool exposing = false;
     DWORD exposureStart = 0;
-    int runningPolls = 0;
-    double lastExposure = 0;
     int lastDirX = 0, lastDirY = 0;
     ClickState click = ClickState::Idle;
     Var clickX, clickY;
@@ -90,7 +88,6 @@ private:
     Observatory();
     double noise(double amplitude);
     void exposureFinished();
-    static TIMERPROC pressTimer_, releaseTimer_;
 };
 
 } // namespace sim

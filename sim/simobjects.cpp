@@ -239,9 +239,9 @@ protected:
             }
             return S_OK;
         case 103: {
-            double seconds = 0;
+            double seconds = 0;  // checked like the real host checks it; the simulation needs no length
             if (FAILED(hr = argAs(params, 0, VT_R8, seconds, &VARIANT::dblVal))) return hr;
-            o.expose(seconds);
+            o.expose();
             return S_OK;
         }
         case 104: r = Var::boolean(o.running()); return S_OK;

@@ -25,7 +25,7 @@ HRESULT Object::create(const wchar_t* progId, Object& out) {
     if (SUCCEEDED(hr))
         hr = CoCreateInstance(clsid, nullptr, CLSCTX_SERVER, IID_IDispatch, out.d_.putVoid());
     if (FAILED(hr)) {
-        com::Error e = com::takeError(hr, nullptr, kSource);
+        com::Error e = com::takeError(hr, kSource);
         if (e.number == REGDB_E_CLASSNOTREG || e.number == CO_E_CLASSSTRING || e.number == REGDB_E_READREGDB ||
             e.number == CO_E_SERVER_EXEC_FAILURE) {
             e.number = kCantCreate;
