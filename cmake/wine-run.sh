@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Runs a Windows program under Wine in the build tree's own prefix.
-# BRASTOW_PREFIX overrides the prefix folder (default: <build>/wineprefix).
+#   wine-run.sh BITS PROGRAM [ARGS...]   BITS: 32 or 64, the width of the program
+# BRASTOW_PREFIX overrides the prefix folder (default: ./wineprefix). Exits 77 (a skipped
+# test) when this machine cannot run programs of that width.
 here=$(cd "$(dirname "$0")" && pwd)
-export WINEPREFIX=${BRASTOW_PREFIX:-${WINEPREFIX:-$PWD/wineprefix}}
-export WINEARCH=win32 WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES="mscoree,mshtml="
+source "$here/../tests/wine-env.sh"
+bits=$1; shift
+wine_env "$bits" "${BRASTOW_PREFIX:-${WINEPREFIX:-$PWD/wineprefix}}" || exit
 export LANG=${BRASTOW_LANG:-en_US.UTF-8}
-exec wine "$@"
+exec "$WINE" "$@"

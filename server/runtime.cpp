@@ -247,7 +247,13 @@ HRESULT unregisterServer(const ModuleInfo& m) {
     // not registered (any more) is left alone.
     com::Bstr registeredPath;
     if (SUCCEEDED(QueryPathOfRegTypeLib(*m.libid, m.majorVersion, m.minorVersion, m.lcid, registeredPath.put()))) {
-        HRESULT hr = UnRegisterTypeLib(*m.libid, m.majorVersion, m.minorVersion, m.lcid, SYS_WIN32);
+        // The library is registered under the platform it was built for (win32, win64).
+#ifdef _WIN64
+        const SYSKIND platform = SYS_WIN64;
+#else
+        const SYSKIND platform = SYS_WIN32;
+#endif
+        HRESULT hr = UnRegisterTypeLib(*m.libid, m.majorVersion, m.minorVersion, m.lcid, platform);
         if (FAILED(hr)) result = hr;
     }
     return result;

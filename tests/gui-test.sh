@@ -3,26 +3,31 @@
 # virtual display: type into the setup form, press Enter, find the guide star on the
 # screen and click it after each exposure, close the messages; then check what the
 # simulated camera received.
-#   gui-test.sh BUILD [--shots DIR]   (DIR: save screenshots of the form and the guide image)
-# Runs itself under xvfb-run when there is no display.
+#   gui-test.sh BITS BUILD [--shots DIR]   (BITS: the edition; DIR: save screenshots)
+# Runs itself under xvfb-run when there is no display. Exits 77 (skipped) where this
+# machine cannot run programs of the edition's width.
 set -u
-build=$(cd "$1" && pwd); shift
+bits=$1 build=$(cd "$2" && pwd); shift 2
 here=$(cd "$(dirname "$0")" && pwd)
+source "$here/wine-env.sh"
 shots=""
 [ "${1:-}" = "--shots" ] && shots=$(mkdir -p "$2" && cd "$2" && pwd)
+wine_env "$bits" "$build/wineprefix-gui" || exit
 if [ -z "${DISPLAY:-}" ]; then
-  exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$build" ${shots:+--shots "$shots"}
+  exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$bits" "$build" ${shots:+--shots "$shots"}
 fi
-export WINEPREFIX="$build/wineprefix-gui" WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 work=$(mktemp -d)
 passed=0 failed=0
 check() {
   if eval "$2"; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAIL: $1"; fi
 }
 finish() {
+  local rc=$?
   [ -n "${driver:-}" ] && kill "$driver" 2>/dev/null
-  bash "$here/wine-prefix.sh" stop "$build"
+  bash "$here/wine-prefix.sh" stop "$bits" "$build"
   rm -rf "$work"
+  # A step that gave up (exit 1 before every check ran) is a failure too.
+  [ "$rc" -ne 0 ] && [ "$failed" -eq 0 ] && failed=1
   echo "$passed passed, $failed failed"
   exit "$failed"
 }
@@ -52,9 +57,9 @@ star() {
     { read -r sx sy && echo "$((x + bx + sx)) $((y + by + sy))"; }
 }
 
-BRASTOW_DISPLAY=1 bash "$here/wine-prefix.sh" start "$build" >/dev/null || { echo "FAIL: prefix"; exit 1; }
+BRASTOW_DISPLAY=1 bash "$here/wine-prefix.sh" start "$bits" "$build" >/dev/null || { echo "FAIL: prefix"; exit 1; }
 cd "$build"
-wine hostdriver.exe --visible --exposure-ms 400 --angle 31 --rate-x 2 --rate-y 1.5 --backlash-x 1 --backlash-y 0 \
+"$WINE" hostdriver.exe --visible --exposure-ms 400 --angle 31 --rate-x 2 --rate-y 1.5 --backlash-x 1 --backlash-y 0 \
   --x-time 12 --y-time 15 --percent 50 --dec 20 --measure-error 0 --seed 5 </dev/null >"$work/driver.log" 2>&1 &
 driver=$!
 

@@ -13,6 +13,15 @@ const wchar_t kClsid[] = L"{6C7B20D7-46F2-4A53-8892-9EA5AEB15E70}";
 const wchar_t kIid[] = L"{E8F8EF13-C928-435D-AFB4-FD79E2425671}";
 const wchar_t kLibid[] = L"{10FA8A2A-6335-418B-B36B-8D50499CF803}";
 const wchar_t kDescription[] = L"Allows manual identification of guide star movement during giuider calibration";
+// The platform this edition's type library is built and registered for.
+#ifdef _WIN64
+const wchar_t kPlatform[] = L"win64";
+const SYSKIND kSysKind = SYS_WIN64;
+#else
+const wchar_t kPlatform[] = L"win32";
+const SYSKIND kSysKind = SYS_WIN32;
+#endif
+const int kPtr = static_cast<int>(sizeof(void*));  // a vtable slot
 
 std::wstring regString(HKEY root, const std::wstring& key, const wchar_t* value) {
     wchar_t buf[1024];
@@ -109,7 +118,7 @@ TEST(Registration, RoundTripThroughRegsvr32LeavesNothingBehind) {
     EXPECT_EQ(regString(HKEY_CLASSES_ROOT, cls + L"\\ProgID", nullptr), L"Brastow.PlugIn");
     EXPECT_EQ(regString(HKEY_CLASSES_ROOT, cls + L"\\TypeLib", nullptr), kLibid);
     EXPECT_EQ(regString(HKEY_CLASSES_ROOT, L"Brastow.PlugIn\\CLSID", nullptr), kClsid);
-    EXPECT_EQ(lower(regString(HKEY_CLASSES_ROOT, std::wstring(L"TypeLib\\") + kLibid + L"\\1.0\\0\\win32", nullptr)), lower(dll));
+    EXPECT_EQ(lower(regString(HKEY_CLASSES_ROOT, std::wstring(L"TypeLib\\") + kLibid + L"\\1.0\\0\\" + kPlatform, nullptr)), lower(dll));
     EXPECT_EQ(regString(HKEY_CLASSES_ROOT, std::wstring(L"TypeLib\\") + kLibid + L"\\1.0", nullptr), kDescription);
     EXPECT_TRUE(keyExists(HKEY_CLASSES_ROOT, std::wstring(L"Interface\\") + kIid));
     EXPECT_EQ(regString(HKEY_CLASSES_ROOT, std::wstring(L"Interface\\") + kIid + L"\\TypeLib", nullptr), kLibid);
@@ -131,7 +140,7 @@ protected:
 TEST_F(Module, ExportsFourNamesWithAlphabeticalOrdinals) {
     auto* base = reinterpret_cast<BYTE*>(module);
     auto* dos = reinterpret_cast<IMAGE_DOS_HEADER*>(base);
-    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS32*>(base + dos->e_lfanew);
+    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
     EXPECT_EQ(nt->OptionalHeader.MajorImageVersion, 1);
     EXPECT_EQ(nt->OptionalHeader.MinorImageVersion, 3);
     EXPECT_NE(nt->OptionalHeader.AddressOfEntryPoint, 0u);
@@ -152,7 +161,7 @@ TEST_F(Module, ExportsFourNamesWithAlphabeticalOrdinals) {
 
 TEST_F(Module, ImportsOnlySystemDlls) {
     auto* base = reinterpret_cast<BYTE*>(module);
-    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS32*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
     auto& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
     const char* allowed[] = {"kernel32.dll", "user32.dll", "advapi32.dll", "ole32.dll", "oleaut32.dll", "msvcrt.dll", "comctl32.dll", "gdi32.dll"};
     int count = 0;
@@ -260,7 +269,7 @@ TEST(TypeLibrary, LibraryAttributes) {
     ASSERT_EQ(lib->GetLibAttr(&a), S_OK);
     EXPECT_EQ(a->guid, LIBID_Brastow);
     EXPECT_EQ(a->lcid, 0u);
-    EXPECT_EQ(a->syskind, SYS_WIN32);
+    EXPECT_EQ(a->syskind, kSysKind);
     EXPECT_EQ(a->wMajorVerNum, 1);
     EXPECT_EQ(a->wMinorVerNum, 0);
     EXPECT_EQ(a->wLibFlags & ~LIBFLAG_FHASDISKIMAGE, 0) << "no library flags of its own";
@@ -318,7 +327,7 @@ TEST(TypeLibrary, InterfaceHasTheNineMembersInOrder) {
     EXPECT_EQ(ta->typekind, TKIND_INTERFACE);
     EXPECT_EQ(ta->wTypeFlags & TYPEFLAG_FOLEAUTOMATION, TYPEFLAG_FOLEAUTOMATION);
     EXPECT_EQ(ta->cFuncs, 9);
-    EXPECT_EQ(ta->cbSizeVft, (7 + 9) * 4);
+    EXPECT_EQ(ta->cbSizeVft, (7 + 9) * kPtr);
     vt->ReleaseTypeAttr(ta);
 
     struct Member { const wchar_t* name; MEMBERID id; INVOKEKIND kind; int params; };
@@ -344,7 +353,7 @@ TEST(TypeLibrary, InterfaceHasTheNineMembersInOrder) {
         EXPECT_EQ(fd->cParamsOpt, 0) << i;
         EXPECT_EQ(fd->wFuncFlags, 0) << i;
         EXPECT_EQ(fd->elemdescFunc.tdesc.vt, VT_HRESULT) << i;
-        EXPECT_EQ(fd->oVft, static_cast<SHORT>((7 + i) * 4)) << i;
+        EXPECT_EQ(fd->oVft, static_cast<SHORT>((7 + static_cast<int>(i)) * kPtr)) << i;
         for (int p = 0; p < fd->cParams; ++p) {
             const ELEMDESC& e = fd->lprgelemdescParam[p];
             USHORT flags = e.paramdesc.wParamFlags;

@@ -8,7 +8,7 @@ use_wine_prefix wineprefix
 server=$(pgrep -n wineserver || true)
 ticks() { [ -n "$server" ] && awk '{print $14 + $15}' "/proc/$server/stat" || echo 0; }
 before=$(ticks); start=$(date +%s.%N)
-wine benchmark.exe "$@" </dev/null
+"$WINE" benchmark.exe "$@" </dev/null
 after=$(ticks); end=$(date +%s.%N)
 hz=$(getconf CLK_TCK)
 awk -v t=$((after - before)) -v hz="$hz" -v s="$start" -v e="$end" \

@@ -1,8 +1,13 @@
 #!/usr/bin/env bash
-# Installs what is missing (as root), then configures and builds into ./build.
+# Installs what is missing (as root), then configures and builds both editions:
+# build/ the 32-bit one (the primary product), build-x64/ the 64-bit one.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 if [ "$(id -u)" = 0 ]; then bash "$root/tools/setup.sh"; fi
-cmake -S "$root" -B "$root/build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
-      -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$root/build" -j"$(nproc)"
+build() {  # build FOLDER TOOLCHAIN
+  cmake -S "$root" -B "$root/$1" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$2.cmake" \
+        -DCMAKE_BUILD_TYPE=Release >/dev/null
+  cmake --build "$root/$1" -j"$(nproc)"
+}
+build build-x64 mingw-x86_64
+build build mingw-i686

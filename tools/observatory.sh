@@ -13,4 +13,4 @@ if [ -z "${DISPLAY:-}" ]; then
 fi
 source "$(dirname "$0")/wine-env.sh"
 use_wine_prefix wineprefix-gui x11
-wine hostdriver.exe --visible "$@" </dev/null
+"$WINE" hostdriver.exe --visible "$@" </dev/null

@@ -5,4 +5,4 @@
 set -euo pipefail
 source "$(dirname "$0")/wine-env.sh"
 use_wine_prefix wineprefix
-wine hostdriver.exe "$@" </dev/null
+"$WINE" hostdriver.exe "$@" </dev/null

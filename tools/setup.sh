@@ -8,8 +8,10 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
   dpkg --add-architecture i386
   updated=0
 fi
-for p in cmake make python3 g++-mingw-w64-i686 mingw-w64-tools libwine-dev wine wine32:i386 xvfb \
-         xauth fonts-wine imagemagick xdotool nsis googletest; do
+# Both editions' cross compilers and Wine loaders (wine32 for the 32-bit edition, wine64
+# for the 64-bit one), the simulated user's tools and the installer's compiler.
+for p in cmake make python3 g++-mingw-w64-i686 g++-mingw-w64-x86-64-posix mingw-w64-tools libwine-dev \
+         wine wine32:i386 wine64 xvfb xauth fonts-wine imagemagick xdotool nsis googletest; do
   have "$p" || need+=("$p")
 done
 if [ ${#need[@]} -gt 0 ] || [ "${updated:-1}" = 0 ]; then

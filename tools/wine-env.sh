@@ -1,12 +1,19 @@
-# Sourced by the tool scripts: builds, prepares a Wine prefix of the build tree and
-# starts its wineserver (stopped again when the script exits).
-#   use_wine_prefix NAME [x11]   NAME: folder in build/; x11: windows on $DISPLAY
+# Sourced by the tool scripts: builds, picks the edition this machine can run (the 32-bit
+# one, the primary product, where 32-bit programs run; else the 64-bit one), prepares a
+# Wine prefix of its build tree and starts its wineserver (stopped again on exit).
+#   use_wine_prefix NAME [x11]   NAME: prefix folder in the build tree; x11: windows on $DISPLAY
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+source "$root/tests/wine-env.sh"
 use_wine_prefix() {
   bash "$root/tools/build.sh" >/dev/null
-  export WINEPREFIX="$root/build/$1" WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  bits=32 tree=$root/build
+  if ! wine_can_run 32 2>/dev/null; then
+    bits=64 tree=$root/build-x64
+    echo "(this machine cannot run 32-bit programs: using the 64-bit edition, $tree)" >&2
+  fi
+  wine_env "$bits" "$tree/$1"
   if [ "${2:-}" = x11 ]; then export BRASTOW_DISPLAY=1; else unset BRASTOW_DISPLAY; fi
-  bash "$root/tests/wine-prefix.sh" start "$root/build" >/dev/null
-  trap 'bash "$root/tests/wine-prefix.sh" stop "$root/build"' EXIT
-  cd "$root/build"
+  bash "$root/tests/wine-prefix.sh" start "$bits" "$tree" >/dev/null
+  trap 'bash "$root/tests/wine-prefix.sh" stop "$bits" "$tree"' EXIT
+  cd "$tree"
 }
