@@ -4,6 +4,7 @@
 #include "anglemath/anglemath.h"
 #include "anglemath/errorreport.h"
 #include "server/comhelp.h"
+#include "server/errors.h"
 #include "brastow.h"
 
 #include <cmath>
@@ -16,14 +17,14 @@ using com::Var;
 // The argument's value with any reference resolved; the caller's variant is untouched.
 HRESULT read(const VARIANT& arg, Var& out) {
     HRESULT hr = Var::deref(arg, out);
-    return FAILED(hr) ? fail(hr) : S_OK;
+    return FAILED(hr) ? errors::raiseRuntimeFailure(hr) : S_OK;
 }
 
 // A variant read as a double, as the runtime converts it.
 HRESULT toDouble(const Var& v, double* out) {
     Var d(v);
     HRESULT hr = d.changeTo(VT_R8);
-    if (FAILED(hr)) return fail(hr);
+    if (FAILED(hr)) return errors::raiseRuntimeFailure(hr);
     *out = d.get()->dblVal;
     return S_OK;
 }
@@ -33,7 +34,7 @@ template <class Op>
 HRESULT step(Op op, Var& out) {
     FpStatus::clear();
     HRESULT hr = op(out.put());
-    if (FAILED(hr)) return fail(hr);
+    if (FAILED(hr)) return errors::raiseRuntimeFailure(hr);
     double probe = 0.0;
     if (out.vt() == VT_R8) probe = out.get()->dblVal;
     else if (out.vt() == VT_R4) probe = out.get()->fltVal;
@@ -62,11 +63,11 @@ HRESULT compare(const Var& left, const Var& right, HRESULT* order) {
         HRESULT hr = S_OK;
         if (side->vt() == VT_BSTR && isNumber(other->vt())) hr = side->changeTo(VT_R8);
         else if (side->vt() == VT_R4 && other->vt() == VT_R8) hr = side->changeTo(VT_R8);
-        if (FAILED(hr)) return fail(hr);
+        if (FAILED(hr)) return errors::raiseRuntimeFailure(hr);
     }
     HRESULT r = VarCmp(a.get(), b.get(), LOCALE_USER_DEFAULT, 0);
-    if (FAILED(r)) return fail(r);
-    if (r == static_cast<HRESULT>(VARCMP_NULL)) return fail(DISP_E_TYPEMISMATCH);
+    if (FAILED(r)) return errors::raiseRuntimeFailure(r);
+    if (r == static_cast<HRESULT>(VARCMP_NULL)) return errors::raiseRuntimeFailure(DISP_E_TYPEMISMATCH);
     *order = r;
     return S_OK;
 }
@@ -77,7 +78,7 @@ HRESULT absolute(const Var& x, Var& out) {
     Var in(x);
     if (in.vt() == VT_BSTR) {
         HRESULT hr = in.changeTo(VT_R8);
-        if (FAILED(hr)) return fail(hr);
+        if (FAILED(hr)) return errors::raiseRuntimeFailure(hr);
     }
     return step([&](VARIANT* o) { return VarAbs(in.get(), o); }, out);
 }
@@ -217,7 +218,7 @@ HRESULT Sign(const VARIANT& arg, VARIANT* result) {
     if (order != static_cast<HRESULT>(VARCMP_EQ)) {
         double d = 0.0;
         if (FAILED(hr = toDouble(x, &d))) return hr;
-        if (std::isnan(d)) return fail(E_INVALIDARG);
+        if (std::isnan(d)) return errors::raiseRuntimeFailure(E_INVALIDARG);
         sign = d < 0.0 ? -1 : 1;
     }
     Var r = Var::i2(sign);

@@ -1,15 +1,12 @@
 #include "anglemath/errorreport.h"
 #include "server/comhelp.h"
-#include "server/msgbox.h"
+#include "server/errors.h"
+#include "server/modal.h"
 
 #include <cmath>
 #include <float.h>
 
 namespace anglemath {
-
-const wchar_t kSource[] = L"Brastow";
-
-HRESULT fail(HRESULT hr) { return com::raise(com::automationError(hr), kSource); }
 
 // The C runtime's status word covers both the x87 unit (which the automation
 // runtime's arithmetic may use) and SSE (which Brastow's own arithmetic uses).
@@ -18,9 +15,9 @@ void FpStatus::clear() { _clearfp(); }
 HRESULT FpStatus::check(double value) {
     // The status bits have the values of the exception masks (_SW_x == _EM_x).
     const unsigned int flags = _clearfp();
-    if (flags & _EM_ZERODIVIDE) return fail(DISP_E_DIVBYZERO);
-    if (flags & _EM_OVERFLOW) return fail(DISP_E_OVERFLOW);
-    if ((flags & _EM_INVALID) || std::isnan(value)) return fail(E_INVALIDARG);
+    if (flags & _EM_ZERODIVIDE) return errors::raiseRuntimeFailure(DISP_E_DIVBYZERO);
+    if (flags & _EM_OVERFLOW) return errors::raiseRuntimeFailure(DISP_E_OVERFLOW);
+    if ((flags & _EM_INVALID) || std::isnan(value)) return errors::raiseRuntimeFailure(E_INVALIDARG);
     return S_OK;
 }
 
@@ -42,13 +39,15 @@ com::Bstr argumentText(const VARIANT& arg) {
 
 HRESULT reportAndRaise(HRESULT hr, const wchar_t* prefix, const ReportArg* args, int count) {
     // Take the failure's values first: showing a message may run other code.
-    com::Error e = com::takeError(hr, kSource);
+    com::Error e = com::takeError(hr, errors::kSource);
     com::Bstr text(prefix);
     for (int i = 0; i < count; ++i) {
         if (args[i].label) text.append(args[i].label);
         text.append(argumentText(*args[i].value));
     }
-    showMessage(text.c_str());
+    // A quit request while the message is open changes nothing here: the member still
+    // fails with its own error, and a run that called it ends with that.
+    modal::showMessage(text.c_str());
     // The members number no source lines, so the line-number message never shows.
     return com::raise(e);
 }

@@ -7,13 +7,6 @@
 
 namespace anglemath {
 
-// Source of the errors Brastow raises itself.
-extern const wchar_t kSource[];
-
-// Raises `hr` (a conversion or arithmetic failure of the runtime, or an arithmetic
-// fault) as an automation error in the client-visible numbering.
-HRESULT fail(HRESULT hr);
-
 // Floating-point status of the current step: clear() before it, check() after it.
 // check() fails with the matching arithmetic error on overflow, division by zero
 // or invalid operation, and on a NaN result.

@@ -3,6 +3,7 @@
 #include "anglemath/anglemath.h"
 #include "anglemath/errorreport.h"
 #include "server/comhelp.h"
+#include "server/errors.h"
 #include "server/runtime.h"
 
 #include <new>
@@ -12,7 +13,7 @@ namespace {
 // Members with a result take an out pointer; a missing one is the caller's fault.
 template <class Fn>
 HRESULT numeric(VARIANT* arg1, VARIANT* arg2, VARIANT* result, bool twoArgs, Fn fn) {
-    if (!result || !arg1 || (twoArgs && !arg2)) return anglemath::fail(E_POINTER);
+    if (!result || !arg1 || (twoArgs && !arg2)) return errors::raiseRuntimeFailure(E_POINTER);
     VariantInit(result);
     return fn();
 }
@@ -80,7 +81,7 @@ HRESULT PlugIn::invokeDoModal(const DISPPARAMS& params, EXCEPINFO* excep, UINT* 
     hr = DoModal(reinterpret_cast<Document*>(doc.get()->pdispVal));
     if (SUCCEEDED(hr)) return hr;
     // A failed member reaches a late-bound caller as an exception, as the runtime does it.
-    com::Error e = com::takeError(hr, anglemath::kSource);
+    com::Error e = com::takeError(hr, errors::kSource);
     if (!excep) return hr;
     ZeroMemory(excep, sizeof(*excep));
     excep->scode = e.number;
@@ -197,7 +198,7 @@ STDMETHODIMP PlugIn::DoModal(Document* doc) {
 }
 
 STDMETHODIMP PlugIn::get_Name(BSTR* result) {
-    if (!result) return anglemath::fail(E_POINTER);
+    if (!result) return errors::raiseRuntimeFailure(E_POINTER);
     *result = SysAllocString(L"Brastow");
-    return *result ? S_OK : anglemath::fail(E_OUTOFMEMORY);
+    return *result ? S_OK : errors::raiseRuntimeFailure(E_OUTOFMEMORY);
 }

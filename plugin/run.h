@@ -18,8 +18,10 @@ struct SamplePoints {
 };
 
 // Runs the five passes of expose, wait, find the guide image, wait for the user's
-// click, measure and move. S_OK with the points filled; S_FALSE when the guide image
-// document is missing after an exposure (the run ends silently); a failure raised.
+// click, measure and move. S_OK with the points filled; S_FALSE when the run is to end
+// silently: the guide image document is missing after an exposure, or the user pressed
+// Escape during a wait. A failure raised (E_ABORT when the host's thread is told to quit
+// during a wait).
 HRESULT sampleGuideStar(const host::Object& app, const host::Object& camera, const RunSettings& s,
                         SamplePoints& points);
 

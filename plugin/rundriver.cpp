@@ -1,17 +1,42 @@
 #include "plugin/rundriver.h"
 #include "plugin/run.h"
 #include "setup/sample.h"
-#include "server/msgbox.h"
+#include "server/errors.h"
+#include "server/modal.h"
+
+namespace {
+
+// One calibration at a time in the process. While a run waits it lets the host's
+// windows work, so the user can start the plug-in again from the host's menu, and a
+// host may run plug-ins in several apartments: a second run would move the same mount
+// in the middle of the first one's passes and spoil both.
+volatile LONG g_calibrating = 0;
+
+class CalibrationGuard {
+public:
+    CalibrationGuard() : held_(InterlockedCompareExchange(&g_calibrating, 1, 0) == 0) {}
+    ~CalibrationGuard() { if (held_) InterlockedExchange(&g_calibrating, 0); }
+    CalibrationGuard(const CalibrationGuard&) = delete;
+    CalibrationGuard& operator=(const CalibrationGuard&) = delete;
+    bool held() const { return held_; }
+private:
+    bool held_;
+};
+
+} // namespace
 
 HRESULT runCalibration(_PlugIn* self, Document* doc) {
+    CalibrationGuard guard;
+    if (!guard.held()) return errors::raise(errors::kCalibrationRunning, L"A calibration is already running");
+
     // The host's document is held for the call and used for nothing else.
     com::Ptr<Document> heldDocument(doc);
     HRESULT hr;
     host::Object app;
     if (FAILED(hr = host::Object::create(L"MaxIm.Application", app))) return hr;
 
-    SetupForm& form = SetupForm::instance();
-    if (FAILED(hr = form.show())) return hr;
+    SetupOutcome form;
+    if (FAILED(hr = SetupForm::instance().show(form))) return hr;
     if (!form.DataValid()) return S_OK;  // cancelled: nothing created, nothing shown
 
     RunSettings s;
@@ -28,10 +53,7 @@ HRESULT runCalibration(_PlugIn* self, Document* doc) {
     com::Var v;
     bool linked = false;
     if (FAILED(hr = camera.get(L"LinkEnabled", v)) || FAILED(hr = host::toBool(v, linked))) return hr;
-    if (!linked) {
-        showMessage(L"Failed to start camera.");
-        return S_OK;
-    }
+    if (!linked) return modal::showMessage(L"Failed to start camera.");
     if (FAILED(hr = camera.put(L"DisableAutoShutdown", com::Var::boolean(true)))) return hr;
 
     // The camera's declination replaces the entered one when it is positive.
@@ -42,10 +64,10 @@ HRESULT runCalibration(_PlugIn* self, Document* doc) {
     }
     if (s.declination > 80.0f) s.declination = 80.0f;  // no lower limit
 
+    // The camera stays linked and auto shutdown stays disabled; both host objects are
+    // released on the way out.
     SamplePoints points;
     hr = sampleGuideStar(app, camera, s, points);
-    if (hr != S_OK) return SUCCEEDED(hr) ? S_OK : hr;
+    if (hr != S_OK) return SUCCEEDED(hr) ? S_OK : hr;  // ended early: silently
     return applySolution(self, camera, s, points);
-    // The camera stays linked and auto shutdown stays disabled; both host objects
-    // are released on the way out.
 }

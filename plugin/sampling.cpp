@@ -1,35 +1,52 @@
 #include "plugin/run.h"
-#include "anglemath/errorreport.h"
+#include "server/modal.h"
 #include "maxim.h"
+
+#include <cstring>
 
 namespace {
 
-// Lets the thread's windows process what is pending. False once the thread has been
-// asked to quit (the message is put back for the host's own loop).
-bool processMessages() {
+// What a yield to the thread's message processing ended with.
+enum class Yield {
+    Continue,  // go on waiting
+    Escape,    // the user pressed Escape: abandon the run quietly
+    Quit,      // the host's thread is told to quit: abandon the run
+};
+
+// Lets the thread's windows process what is pending. Stops at a quit request (put
+// back for the host's own loop) and at Escape pressed in any window of the thread,
+// which is taken: the host's window never sees the key that stopped the run.
+Yield processMessages() {
     MSG msg;
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
         if (msg.message == WM_QUIT) {
             PostQuitMessage(static_cast<int>(msg.wParam));
-            return false;
+            return Yield::Quit;
+        }
+        if (msg.message == WM_KEYDOWN && msg.wParam == VK_ESCAPE) {
+            // Its key-up too, when it is already waiting.
+            MSG up;
+            if (PeekMessageW(&up, msg.hwnd, WM_KEYUP, WM_KEYUP, PM_NOREMOVE) && up.wParam == VK_ESCAPE)
+                PeekMessageW(&up, msg.hwnd, WM_KEYUP, WM_KEYUP, PM_REMOVE);
+            return Yield::Escape;
         }
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
     }
-    return true;
-}
-
-HRESULT abandoned() {
-    return com::raise(E_ABORT, anglemath::kSource, L"The calibration was abandoned: the host is closing");
+    return Yield::Continue;
 }
 
 // Waits for the user's click without holding a processor: sleeps until a message
 // arrives for the thread or a frame's time passes, then lets the messages through.
 constexpr DWORD kClickPollMs = 15;
-bool waitForInput() {
+Yield waitForInput() {
     DWORD r = MsgWaitForMultipleObjectsEx(0, nullptr, kClickPollMs, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-    return r == WAIT_TIMEOUT || processMessages();  // after a timeout there is nothing to process
+    return r == WAIT_TIMEOUT ? Yield::Continue : processMessages();  // after a timeout nothing is pending
 }
+
+// The result of a wait that did not go on: S_FALSE (the run ends silently) for
+// Escape, the host-closing error for a quit.
+HRESULT stopped(Yield y) { return y == Yield::Escape ? S_FALSE : modal::hostClosing(); }
 
 bool sameText(const com::Bstr& a, const wchar_t* b) {
     const UINT n = static_cast<UINT>(lstrlenW(b));
@@ -63,7 +80,8 @@ HRESULT findGuideImage(const host::Object& app, host::Object& guide, bool& found
     return S_OK;
 }
 
-// The two-phase wait for the user's click on the guide image.
+// The two-phase wait for the user's click on the guide image. S_FALSE when the user
+// pressed Escape.
 HRESULT waitForClick(const host::Object& guide) {
     HRESULT hr;
     com::Var v;
@@ -73,13 +91,15 @@ HRESULT waitForClick(const host::Object& guide) {
         if (FAILED(hr = guide.get(kClick, v)) || FAILED(hr = host::toI2(v, click))) return hr;
         if (FAILED(hr = guide.get(kButtonUp, v)) || FAILED(hr = host::toBool(v, up))) return hr;
         if (click != 0 && !up) break;
-        if (!waitForInput()) return abandoned();
+        Yield y = waitForInput();
+        if (y != Yield::Continue) return stopped(y);
     }
     for (;;) {  // the button released
         bool up = false;
         if (FAILED(hr = guide.get(kButtonUp, v)) || FAILED(hr = host::toBool(v, up))) return hr;
         if (up) break;
-        if (!waitForInput()) return abandoned();
+        Yield y = waitForInput();
+        if (y != Yield::Continue) return stopped(y);
     }
     return S_OK;
 }
@@ -115,7 +135,8 @@ HRESULT sampleGuideStar(const host::Object& app, const host::Object& camera, con
             if (FAILED(hr = camera.get(L"GuiderRunning", v)) || FAILED(hr = host::toBool(v, running))) return hr;
             if (!running) break;
             Sleep(100);
-            if (!processMessages()) return abandoned();
+            Yield y = processMessages();
+            if (y != Yield::Continue) return stopped(y);
         }
 
         host::Object guide;
@@ -123,7 +144,7 @@ HRESULT sampleGuideStar(const host::Object& app, const host::Object& camera, con
         if (FAILED(hr = findGuideImage(app, guide, found))) return hr;
         if (!found) return S_FALSE;
 
-        if (FAILED(hr = waitForClick(guide))) return hr;
+        if ((hr = waitForClick(guide)) != S_OK) return hr;
         if (FAILED(hr = measure(guide, points.x[i], points.y[i]))) return hr;
 
         if (i < 4) {

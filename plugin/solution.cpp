@@ -2,7 +2,8 @@
 // sample points, in the single and double precision each value is defined in.
 #include "plugin/run.h"
 #include "anglemath/errorreport.h"
-#include "server/msgbox.h"
+#include "server/errors.h"
+#include "server/modal.h"
 #include "brastow.h"
 
 #include <cmath>
@@ -20,12 +21,20 @@ HRESULT compute(T& out, F f) {
     return FpStatus::check(static_cast<double>(out));
 }
 
+// A division of the solution's own arithmetic: a zero divisor is a division by zero
+// whatever the dividend (0 / 0 too, which the processor reports as invalid).
+template <class T>
+HRESULT quotient(T& out, T dividend, T divisor) {
+    if (divisor == 0) return errors::raiseRuntimeFailure(DISP_E_DIVBYZERO);
+    return compute(out, [&] { return dividend / divisor; });
+}
+
 // A step of variant arithmetic on the math members' results.
 template <class F>
 HRESULT varStep(Var& out, F f) {
     FpStatus::clear();
     HRESULT hr = f(out.put());
-    if (FAILED(hr)) return anglemath::fail(hr);
+    if (FAILED(hr)) return errors::raiseRuntimeFailure(hr);
     double probe = out.vt() == VT_R8 ? out.get()->dblVal : 0.0;
     return FpStatus::check(probe);
 }
@@ -33,7 +42,7 @@ HRESULT varStep(Var& out, F f) {
 HRESULT appendNumber(com::Bstr& text, const Var& value) {
     Var t(value);
     HRESULT hr = t.changeTo(VT_BSTR);
-    if (FAILED(hr)) return anglemath::fail(hr);
+    if (FAILED(hr)) return errors::raiseRuntimeFailure(hr);
     text.append(t.get()->bstrVal, SysStringLen(t.get()->bstrVal));
     return S_OK;
 }
@@ -66,19 +75,18 @@ HRESULT applySolution(_PlugIn* self, const host::Object& camera, const RunSettin
         FAILED(hr = compute(d4, [&] { return static_cast<float>(std::sqrt(static_cast<double>(dx4 * dx4 + dy4 * dy4))); })))
         return hr;
 
-    // Backlash (shown only when asked for, always computed): a zero-length move ends
-    // the run here with a division by zero, before any message or write.
+    // Backlash (shown only when asked for, always computed): a zero-length move or a
+    // calibration time of 0 ends the run here with a division by zero, before any
+    // message or write. The inner quotients are the speeds before their signs.
     const float frac = s.backlashFraction;
-    double xBacklash;
-    float yBacklash;
-    if (FAILED(hr = compute(xBacklash, [&] { return std::fabs(static_cast<double>(frac) * (d1 - d2)) / (d1 / s.xCalibTime); })) ||
-        FAILED(hr = compute(yBacklash, [&] { return std::fabs((d3 - d4) * frac) / (d3 / s.yCalibTime); })))
-        return hr;
-
-    double xSpeedBase;
-    float ySpeedBase;
-    if (FAILED(hr = compute(xSpeedBase, [&] { return d1 / s.xCalibTime; })) ||
-        FAILED(hr = compute(ySpeedBase, [&] { return d3 / s.yCalibTime; })))
+    double xLost, xSpeedBase, xBacklash;
+    float yLost, ySpeedBase, yBacklash;
+    if (FAILED(hr = compute(xLost, [&] { return std::fabs(static_cast<double>(frac) * (d1 - d2)); })) ||
+        FAILED(hr = quotient(xSpeedBase, d1, static_cast<double>(s.xCalibTime))) ||
+        FAILED(hr = quotient(xBacklash, xLost, xSpeedBase)) ||
+        FAILED(hr = compute(yLost, [&] { return std::fabs((d3 - d4) * frac); })) ||
+        FAILED(hr = quotient(ySpeedBase, d3, s.yCalibTime)) ||
+        FAILED(hr = quotient(yBacklash, yLost, ySpeedBase)))
         return hr;
 
     // Signs: minus Sign(dx1 * CosDeg(angle)) and minus Sign(dx3 * SinDeg(angle)).
@@ -111,7 +119,7 @@ HRESULT applySolution(_PlugIn* self, const host::Object& camera, const RunSettin
     if (FAILED(hr = appendNumber(text, Var::r8(xSpeed)))) return hr;
     text.append(L" ySpeed=");
     if (FAILED(hr = appendNumber(text, Var::r4(ySpeed)))) return hr;
-    showMessage(text.c_str());
+    if (FAILED(hr = modal::showMessage(text.c_str()))) return hr;  // the host is closing: nothing written
 
     // Written in this order once the message is closed; a failed write leaves the
     // ones before it in effect.
@@ -124,7 +132,7 @@ HRESULT applySolution(_PlugIn* self, const host::Object& camera, const RunSettin
         if (FAILED(hr = appendNumber(b, Var::r8(xBacklash)))) return hr;
         b.append(L" YBacklash=");
         if (FAILED(hr = appendNumber(b, Var::r4(yBacklash)))) return hr;
-        showMessage(b.c_str());
+        return modal::showMessage(b.c_str());
     }
     return S_OK;
 }

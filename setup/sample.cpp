@@ -1,13 +1,15 @@
 #include "setup/sample.h"
 #include "setup/sample_ids.h"
-#include "anglemath/errorreport.h"
 #include "server/comhelp.h"
-#include "server/msgbox.h"
+#include "server/errors.h"
+#include "server/modal.h"
 #include "server/runtime.h"
 
 #include <commctrl.h>
 #include <oleauto.h>
 #include <algorithm>
+#include <cwchar>
+#include <string>
 
 namespace {
 
@@ -72,10 +74,47 @@ private:
 };
 
 struct ShowContext {
-    SetupForm* form;
+    SetupOutcome* outcome;  // what this showing produces
     const Owner* owner;
     HFONT fitted;  // a smaller font made for the labels, deleted with the window
 };
+
+// An initial text in the user's locale: the decimal point of a number written in the
+// form's table ("2.0") becomes the user's decimal separator ("2,0" in German and
+// French), so that accepting the form unchanged means the same value everywhere.
+std::wstring inUserLocale(const wchar_t* text) {
+    wchar_t separator[8] = L".";
+    if (!GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_SDECIMAL, separator, ARRAYSIZE(separator))) separator[0] = L'.', separator[1] = 0;
+    std::wstring out;
+    for (const wchar_t* c = text; *c; ++c) {
+        if (*c == L'.') out += separator; else out += *c;
+    }
+    return out;
+}
+
+// The runtime's locale-aware number grammar (blanks, signs, the user's decimal
+// separator, an exponent, ...) without digit grouping and currency signs: under a
+// German locale "2.5" is refused rather than read as 25, and "1,000" is refused in
+// every locale where "," groups digits.
+constexpr ULONG kNumberGrammar = NUMPRS_STD & ~(NUMPRS_THOUSANDS | NUMPRS_CURRENCY);
+
+// Converts a field's text to the type of `vtBit` (VTBIT_I2, VTBIT_R4, VTBIT_R8) with the
+// runtime's parser and conversion: integers round halves to even, a value outside the
+// type's range fails.
+HRESULT parseNumber(const com::Bstr& text, ULONG vtBit, com::Var& out) {
+    NUMPARSE np = {};
+    BYTE digits[1024];
+    np.cDig = ARRAYSIZE(digits);
+    np.dwInFlags = kNumberGrammar;
+    // Blanks after the number are the grammar's too, but Wine's parser refuses them
+    // where the locale groups digits with a no-break space (French) and grouping is
+    // left out: they are cut here. (An empty field has no BSTR at all.)
+    std::wstring s = text.c_str();
+    while (!s.empty() && std::wcschr(L" \t\r\n\v\f", s.back())) s.pop_back();
+    HRESULT hr = VarParseNumFromStr(const_cast<OLECHAR*>(s.c_str()), LOCALE_USER_DEFAULT, 0, &np, digits);
+    if (FAILED(hr)) return hr;
+    return VarNumFromParseNum(&np, digits, vtBit, out.put());
+}
 
 // True when `text` fits the control's client rectangle in font `font`, word-wrapped.
 bool fits(HDC dc, HFONT font, const wchar_t* text, const RECT& box) {
@@ -131,19 +170,25 @@ SetupForm SetupForm::instance_;
 
 SetupForm& SetupForm::instance() { return instance_; }
 
-HRESULT SetupForm::show() {
-    // A run the user cancels must never go on with an earlier run's values.
-    dataValid_ = false;
+HRESULT SetupForm::show(SetupOutcome& outcome) {
+    // A run the user cancels must never go on with an earlier showing's values.
+    outcome.dataValid_ = false;
     INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_WIN95_CLASSES};
     InitCommonControlsEx(&icc);
     Owner owner;
-    ShowContext context = {this, &owner, nullptr};
+    ShowContext context = {&outcome, &owner, nullptr};
     INT_PTR r = DialogBoxParamW(runtime::instance(), MAKEINTRESOURCEW(IDD_SAMPLE), owner.window(),
                                 &SetupForm::dialogProc, reinterpret_cast<LPARAM>(&context));
+    // The dialog's loop ends early when the thread is told to quit; the request is
+    // left for the host's own loop.
+    if (modal::quitRequested()) {
+        outcome.dataValid_ = false;
+        return modal::hostClosing();
+    }
     if (r == -1 || r == 0) {
         // The window could not be made (0: refused at creation).
-        dataValid_ = false;
-        return com::raise(E_FAIL, anglemath::kSource, L"The setup form could not be shown");
+        outcome.dataValid_ = false;
+        return errors::raise(E_FAIL, L"The setup form could not be shown");
     }
     return S_OK;
 }
@@ -166,7 +211,7 @@ void SetupForm::layout(HWND dlg) {
         HWND c = GetDlgItem(dlg, p.id);
         MoveWindow(c, twipsToPixels(p.left, dpiX), twipsToPixels(p.top, dpiY), twipsToPixels(p.width, dpiX),
                    twipsToPixels(p.height, dpiY), FALSE);
-        if (p.text) SetWindowTextW(c, p.text);
+        if (p.text) SetWindowTextW(c, inUserLocale(p.text).c_str());
         if (p.tooltip && tips) {
             TOOLINFOW ti = {};
             ti.cbSize = sizeof(ti);
@@ -196,36 +241,33 @@ void SetupForm::layout(HWND dlg) {
     SetWindowPos(dlg, nullptr, x, y, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-void SetupForm::accept(HWND dlg) {
+void SetupForm::accept(HWND dlg, SetupOutcome& o) {
     // Each value is stored as soon as it is converted; a failure leaves the ones
     // before it stored and the form open.
-    const LCID lcid = LOCALE_USER_DEFAULT;
-    HRESULT hr;
-    SHORT i2 = 0;
-    double r8 = 0.0;
-    float r4 = 0.0f;
-    com::Bstr t = fieldText(dlg, IDC_NUMBER1);
-    if (FAILED(hr = VarI2FromStr(t.get(), lcid, 0, &i2))) goto refused;
-    xCalibTime_ = i2;
-    t = fieldText(dlg, IDC_NUMBER2);
-    if (FAILED(hr = VarI2FromStr(t.get(), lcid, 0, &i2))) goto refused;
-    yCalibTime_ = i2;
-    t = fieldText(dlg, IDC_NUMBER3);
-    if (FAILED(hr = VarR8FromStr(t.get(), lcid, 0, &r8))) goto refused;
-    if (FAILED(hr = VarR4FromR8(r8 / 100.0, &r4))) goto refused;
-    backlashCorrection_ = r4;
-    t = fieldText(dlg, IDC_NUMBER4);
-    if (FAILED(hr = VarR4FromStr(t.get(), lcid, 0, &r4))) goto refused;
-    calibExpTime_ = r4;
-    t = fieldText(dlg, IDC_NUMBER5);
-    if (FAILED(hr = VarR4FromStr(t.get(), lcid, 0, &r4))) goto refused;
-    declination_ = r4;
-    correctBacklash_ = IsDlgButtonChecked(dlg, IDC_CHECK1) != BST_UNCHECKED;
-    dataValid_ = true;
+    com::Var v;
+    if (FAILED(parseNumber(fieldText(dlg, IDC_NUMBER1), VTBIT_I2, v))) goto refused;
+    o.xCalibTime_ = v.get()->iVal;
+    if (FAILED(parseNumber(fieldText(dlg, IDC_NUMBER2), VTBIT_I2, v))) goto refused;
+    o.yCalibTime_ = v.get()->iVal;
+    {
+        // The percentage in double precision, divided by 100, narrowed to single: a
+        // quotient beyond the single range fails.
+        float fraction = 0.0f;
+        if (FAILED(parseNumber(fieldText(dlg, IDC_NUMBER3), VTBIT_R8, v)) ||
+            FAILED(VarR4FromR8(v.get()->dblVal / 100.0, &fraction)))
+            goto refused;
+        o.backlashCorrection_ = fraction;
+    }
+    if (FAILED(parseNumber(fieldText(dlg, IDC_NUMBER4), VTBIT_R4, v))) goto refused;
+    o.calibExpTime_ = v.get()->fltVal;
+    if (FAILED(parseNumber(fieldText(dlg, IDC_NUMBER5), VTBIT_R4, v))) goto refused;
+    o.declination_ = v.get()->fltVal;
+    o.correctBacklash_ = IsDlgButtonChecked(dlg, IDC_CHECK1) != BST_UNCHECKED;
+    o.dataValid_ = true;
     EndDialog(dlg, IDOK);
     return;
 refused:
-    showMessage(L"Please enter a number", dlg);
+    modal::showMessage(L"Please enter a number", dlg);
 }
 
 INT_PTR CALLBACK SetupForm::dialogProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
@@ -233,7 +275,7 @@ INT_PTR CALLBACK SetupForm::dialogProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp)
     case WM_INITDIALOG: {
         SetWindowLongPtrW(dlg, DWLP_USER, lp);
         auto* context = reinterpret_cast<ShowContext*>(lp);
-        context->form->layout(dlg);
+        layout(dlg);
         fitLabels(dlg, *context);
         SendMessageW(dlg, DM_SETDEFID, IDOK, 0);
         SetFocus(GetDlgItem(dlg, IDOK));
@@ -242,7 +284,7 @@ INT_PTR CALLBACK SetupForm::dialogProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp)
     case WM_COMMAND:
         if (LOWORD(wp) == IDOK && HIWORD(wp) == BN_CLICKED) {
             auto* context = reinterpret_cast<ShowContext*>(GetWindowLongPtrW(dlg, DWLP_USER));
-            context->form->accept(dlg);
+            accept(dlg, *context->outcome);
             return TRUE;
         }
         if (LOWORD(wp) == IDCANCEL) {  // Cancel, Escape and the close box

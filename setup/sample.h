@@ -4,16 +4,11 @@
 
 #include <windows.h>
 
-class SetupForm {
+// What one showing of the form produced: the data-valid flag and the six values. It
+// belongs to the run that showed the form, so that two showings (a run entered again
+// from a window message, or runs in two apartments) never read each other's outcome.
+class SetupOutcome {
 public:
-    // The module's single instance, created on first use.
-    static SetupForm& instance();
-
-    // Shows the form modally and returns once it has closed. Every showing starts
-    // with the data-valid flag false: only an OK accepted in this showing sets it.
-    // Fails (error raised) only when the window cannot be shown.
-    HRESULT show();
-
     bool DataValid() const { return dataValid_; }
     SHORT GetXCalibTime() const { return xCalibTime_; }
     SHORT GetYCalibTime() const { return yCalibTime_; }
@@ -23,14 +18,29 @@ public:
     float GetDeclination() const { return declination_; }
 
 private:
-    SetupForm() = default;
-    static SetupForm instance_;
-    static INT_PTR CALLBACK dialogProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp);
-    void layout(HWND dlg);
-    void accept(HWND dlg);
-
+    friend class SetupForm;
     SHORT xCalibTime_ = 0, yCalibTime_ = 0;
     bool correctBacklash_ = false;
     float backlashCorrection_ = 0.0f, calibExpTime_ = 0.0f, declination_ = 0.0f;
     bool dataValid_ = false;
+};
+
+class SetupForm {
+public:
+    // The module's single instance, created on first use.
+    static SetupForm& instance();
+
+    // Shows the form modally and returns once it has closed. The showing starts by
+    // clearing `outcome`'s data-valid flag: only an OK accepted in this showing sets it.
+    // An accepted OK stores the six values in `outcome` one by one (a refused OK keeps
+    // those stored before the faulty field). Fails (error raised) when the window cannot
+    // be shown, and with E_ABORT when the thread is told to quit while the form is open.
+    HRESULT show(SetupOutcome& outcome);
+
+private:
+    SetupForm() = default;
+    static SetupForm instance_;
+    static INT_PTR CALLBACK dialogProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp);
+    static void layout(HWND dlg);
+    static void accept(HWND dlg, SetupOutcome& outcome);
 };

@@ -91,13 +91,36 @@ void GuideWindow::show(HWND owner, double starX, double starY, int frame) {
         const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU;
         RECT r = {0, 0, kWidth, kHeight};
         AdjustWindowRect(&r, style, FALSE);
-        window_ = CreateWindowExW(0, kClass, L"Autoguider Image", style, 370, 60, r.right - r.left, r.bottom - r.top,
+        // Below the host's instructions and status line, which stay readable.
+        POINT at = {kLeft, kTop};
+        if (owner) ClientToScreen(owner, &at);
+        window_ = CreateWindowExW(0, kClass, L"Autoguider Image", style, at.x, at.y, r.right - r.left, r.bottom - r.top,
                                   owner, nullptr, g_module, this);
     }
     if (!window_) return;
     ShowWindow(window_, SW_SHOWNOACTIVATE);
+    redraw();
+}
+
+void GuideWindow::redraw() {
+    if (!window_) return;
     InvalidateRect(window_, nullptr, FALSE);
     UpdateWindow(window_);
+}
+
+void GuideWindow::markClick(double x, double y) {
+    clicked_ = true;
+    measured_ = false;
+    clickX_ = x;
+    clickY_ = y;
+    redraw();
+}
+
+void GuideWindow::markMeasured(double x, double y) {
+    measured_ = true;
+    measuredX_ = x;
+    measuredY_ = y;
+    redraw();
 }
 
 void GuideWindow::paint(HDC dc) {
@@ -113,6 +136,32 @@ void GuideWindow::paint(HDC dc) {
     for (int i = 0; i < 256; ++i) bmi.palette[i] = {static_cast<BYTE>(i), static_cast<BYTE>(i), static_cast<BYTE>(i), 0};
     StretchDIBits(dc, 0, 0, kWidth, kHeight, 0, 0, kWidth, kHeight, pixels_.data(),
                   reinterpret_cast<BITMAPINFO*>(&bmi), DIB_RGB_COLORS, SRCCOPY);
+    // Thin, darker than the star: the marks never outshine it.
+    HGDIOBJ oldBrush = SelectObject(dc, GetStockObject(NULL_BRUSH));
+    if (clicked_) {
+        HPEN red = CreatePen(PS_SOLID, 1, RGB(200, 40, 40));
+        HGDIOBJ old = SelectObject(dc, red);
+        const int x = static_cast<int>(std::lround(clickX_)), y = static_cast<int>(std::lround(clickY_));
+        Ellipse(dc, x - 9, y - 9, x + 10, y + 10);
+        SelectObject(dc, old);
+        DeleteObject(red);
+    }
+    if (measured_) {
+        HPEN green = CreatePen(PS_SOLID, 1, RGB(40, 170, 40));
+        HGDIOBJ old = SelectObject(dc, green);
+        const int x = static_cast<int>(std::lround(measuredX_)), y = static_cast<int>(std::lround(measuredY_));
+        MoveToEx(dc, x - 14, y, nullptr);
+        LineTo(dc, x - 4, y);
+        MoveToEx(dc, x + 5, y, nullptr);
+        LineTo(dc, x + 15, y);
+        MoveToEx(dc, x, y - 14, nullptr);
+        LineTo(dc, x, y - 4);
+        MoveToEx(dc, x, y + 5, nullptr);
+        LineTo(dc, x, y + 15);
+        SelectObject(dc, old);
+        DeleteObject(green);
+    }
+    SelectObject(dc, oldBrush);
 }
 
 } // namespace sim

@@ -4,6 +4,8 @@
 #include "sim/observatory.h"
 
 #include <cmath>
+#include <cstdarg>
+#include <cwchar>
 
 namespace sim {
 
@@ -66,6 +68,17 @@ void Observatory::reset() {
     guideImageClosed = false;
 }
 
+void Observatory::status(const wchar_t* format, ...) {
+    if (!onStatus) return;
+    wchar_t text[256];
+    va_list args;
+    va_start(args, format);
+    _vsnwprintf(text, ARRAYSIZE(text) - 1, format, args);
+    va_end(args);
+    text[ARRAYSIZE(text) - 1] = 0;
+    onStatus(text);
+}
+
 void Observatory::setSky(const SimSky& s) {
     sky = s;
     rng.seed(sky.seed);
@@ -117,6 +130,7 @@ void Observatory::expose() {
     pressLatched = false;
     if (pressTimer) { KillTimer(nullptr, pressTimer); pressTimer = 0; }
     if (releaseTimer) { KillTimer(nullptr, releaseTimer); releaseTimer = 0; }
+    status(L"Exposing %d of 5", pass + 1);
 }
 
 bool Observatory::running() {
@@ -131,6 +145,7 @@ void Observatory::exposureFinished() {
     imageX = starX;
     imageY = starY;
     if (visible && !guideImageClosed) guideWindow.show(mainWindow, imageX, imageY, pass);
+    status(L"Click the guide star (%d of 5)", pass + 1);
     if (userOn) pressTimer = SetTimer(nullptr, 0, static_cast<UINT>(pressDelayMs > 0 ? pressDelayMs : 1), onPressTimer);
 }
 
@@ -176,6 +191,9 @@ void Observatory::press(const Var& x, const Var& y) {
     clickY = y;
     click = ClickState::Pressed;
     pressLatched = true;
+    Var px(x), py(y);
+    if (SUCCEEDED(px.changeTo(VT_R8)) && SUCCEEDED(py.changeTo(VT_R8)))
+        guideWindow.markClick(px.get()->dblVal, py.get()->dblVal);
 }
 
 bool Observatory::buttonUpReading() {
@@ -218,6 +236,9 @@ Var Observatory::measurement(double x, double y) {
         Var v = Var::r8(values[i]);
         SafeArrayPutElement(sa, &i, v.get());
     }
+    guideWindow.markMeasured(mx, my);
+    if (pass < 4) status(L"Star measured at (%.2f, %.2f) (%d of 5)", mx, my, pass + 1);
+    else status(L"Star measured at (%.2f, %.2f) (5 of 5): all positions taken, read the results", mx, my);
     Var r;
     r.ref().vt = VT_ARRAY | VT_VARIANT;
     r.ref().parray = sa;

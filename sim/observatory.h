@@ -80,6 +80,9 @@ public:
     HWND mainWindow = nullptr;
     bool guideImageClosed = false;
     GuideWindow guideWindow;
+    // Where the person is told what is going on (SimOnStatus).
+    void (*onStatus)(const wchar_t*) = nullptr;
+    void status(const wchar_t* format, ...);
     // The button indicator (51) as the host reports it.
     bool buttonUpReading();
     bool readSinceRelease = true;

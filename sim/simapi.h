@@ -57,6 +57,9 @@ SIM_API void SimPress(int x, int y);
 // window owned by `mainWindow`, and mouse clicks on it are the user's clicks.
 SIM_API void SimSetVisible(BOOL visible, HWND mainWindow);
 SIM_API void SimRelease(void);
+// Progress as the person at the observatory is told it ("Exposing 2 of 5", "Click the
+// guide star (2 of 5)", ...): each message is passed to `callback` (null: none).
+SIM_API void SimOnStatus(void (*callback)(const wchar_t* text));
 // Makes the `nth` call (1-based) of `member` (e.g. L"Camera.GuiderMove",
 // L"Document.57", L"Create.MaxIm.CCDCamera") fail with this error.
 SIM_API void SimFailOn(const wchar_t* member, int nth, HRESULT hr, const wchar_t* description);
@@ -65,6 +68,9 @@ SIM_API void SimFailOn(const wchar_t* member, int nth, HRESULT hr, const wchar_t
 SIM_API int SimCallCount(void);
 SIM_API BSTR SimCallText(int index);
 SIM_API int SimLiveObjects(void);
+// How often `member` was entered (the names of SimFailOn): L"Create.MaxIm.Application"
+// counts the application objects made.
+SIM_API int SimEntered(const wchar_t* member);
 // The last value written through "GuiderAngle", "GuiderXSpeed" or "GuiderYSpeed".
 SIM_API BOOL SimWritten(const wchar_t* member, VARIANT* value);
 SIM_API void SimStar(double* x, double* y);

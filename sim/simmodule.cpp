@@ -84,6 +84,7 @@ SIM_API void SimSetVisible(BOOL visible, HWND mainWindow) {
     o.mainWindow = mainWindow;
 }
 SIM_API void SimRelease(void) { Observatory::get().release(); }
+SIM_API void SimOnStatus(void (*callback)(const wchar_t* text)) { Observatory::get().onStatus = callback; }
 SIM_API void SimFailOn(const wchar_t* member, int nth, HRESULT hr, const wchar_t* description) {
     Observatory::get().failures[member] = sim::Failure{nth, hr, description ? description : L""};
 }
@@ -94,6 +95,11 @@ SIM_API BSTR SimCallText(int index) {
     return SysAllocString(calls[static_cast<size_t>(index)].c_str());
 }
 SIM_API int SimLiveObjects(void) { return static_cast<int>(Observatory::get().liveObjects); }
+SIM_API int SimEntered(const wchar_t* member) {
+    auto& counts = Observatory::get().callCounts;
+    auto it = counts.find(member);
+    return it == counts.end() ? 0 : it->second;
+}
 SIM_API BOOL SimWritten(const wchar_t* member, VARIANT* value) {
     auto& w = Observatory::get().written;
     auto it = w.find(member);

@@ -111,12 +111,31 @@ MessageBoxBlocker::MessageBoxBlocker() {
 MessageBoxBlocker::~MessageBoxBlocker() { UnhookWindowsHookEx(hook_); g_hook = nullptr; }
 int MessageBoxBlocker::blocked() { return g_blocked; }
 
+namespace {
+wchar_t localeChar(LCTYPE what, wchar_t fallback) {
+    wchar_t buf[8] = L"";
+    return GetLocaleInfoW(LOCALE_USER_DEFAULT, what, buf, ARRAYSIZE(buf)) && buf[0] ? buf[0] : fallback;
+}
+} // namespace
+
+wchar_t decimalSeparator() { return localeChar(LOCALE_SDECIMAL, L'.'); }
+wchar_t groupSeparator() { return localeChar(LOCALE_STHOUSAND, L','); }
+
+std::wstring local(const wchar_t* number) {
+    std::wstring s(number);
+    for (auto& c : s) if (c == L'.') c = decimalSeparator();
+    return s;
+}
+
 void fillSetupForm(HWND dlg, const SetupEntry& e) {
-    SetDlgItemTextW(dlg, IDC_NUMBER1, e.xTime.c_str());
-    SetDlgItemTextW(dlg, IDC_NUMBER2, e.yTime.c_str());
-    SetDlgItemTextW(dlg, IDC_NUMBER3, e.backlashPercent.c_str());
-    SetDlgItemTextW(dlg, IDC_NUMBER4, e.exposure.c_str());
-    SetDlgItemTextW(dlg, IDC_NUMBER5, e.declination.c_str());
+    auto set = [&](int id, const std::optional<std::wstring>& text) {
+        if (text) SetDlgItemTextW(dlg, id, text->c_str());
+    };
+    set(IDC_NUMBER1, e.xTime);
+    set(IDC_NUMBER2, e.yTime);
+    set(IDC_NUMBER3, e.backlashPercent);
+    set(IDC_NUMBER4, e.exposure);
+    set(IDC_NUMBER5, e.declination);
     CheckDlgButton(dlg, IDC_CHECK1, e.backlash ? BST_CHECKED : BST_UNCHECKED);
     switch (e.close) {
     case SetupEntry::Close::Ok: PostMessageW(GetDlgItem(dlg, IDOK), BM_CLICK, 0, 0); break;
@@ -132,6 +151,41 @@ void fillSetupForm(HWND dlg, const SetupEntry& e) {
         break;
     }
     }
+}
+
+SetupTexts readSetupForm(HWND dlg) {
+    SetupTexts t;
+    t.xTime = textOf(GetDlgItem(dlg, IDC_NUMBER1));
+    t.yTime = textOf(GetDlgItem(dlg, IDC_NUMBER2));
+    t.backlashPercent = textOf(GetDlgItem(dlg, IDC_NUMBER3));
+    t.exposure = textOf(GetDlgItem(dlg, IDC_NUMBER4));
+    t.declination = textOf(GetDlgItem(dlg, IDC_NUMBER5));
+    t.backlash = IsDlgButtonChecked(dlg, IDC_CHECK1) != BST_UNCHECKED;
+    return t;
+}
+
+namespace {
+OkWatcher* g_watcher = nullptr;
+} // namespace
+
+OkWatcher::OkWatcher(std::function<void(HWND, const SetupTexts&)> onOk) : onOk_(std::move(onOk)) {
+    g_watcher = this;
+    hook_ = SetWindowsHookExW(WH_CALLWNDPROC, hook, nullptr, GetCurrentThreadId());
+}
+
+OkWatcher::~OkWatcher() {
+    if (hook_) UnhookWindowsHookEx(hook_);
+    g_watcher = nullptr;
+}
+
+LRESULT CALLBACK OkWatcher::hook(int code, WPARAM wp, LPARAM lp) {
+    if (code == HC_ACTION && g_watcher) {
+        const auto* m = reinterpret_cast<const CWPSTRUCT*>(lp);
+        if (m->message == WM_COMMAND && LOWORD(m->wParam) == IDOK && HIWORD(m->wParam) == BN_CLICKED &&
+            GetDlgItem(m->hwnd, IDC_NUMBER1))
+            g_watcher->onOk_(m->hwnd, readSetupForm(m->hwnd));
+    }
+    return CallNextHookEx(g_watcher ? g_watcher->hook_ : nullptr, code, wp, lp);
 }
 
 } // namespace simuser

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -53,13 +54,43 @@ private:
 
 std::wstring textOf(HWND w);
 
-// The setup form's fields, as a user types them.
+// The user's decimal separator and digit-grouping separator (first characters).
+wchar_t decimalSeparator();
+wchar_t groupSeparator();
+// A number written with "." as its decimal point ("2.5"), as a user of this locale
+// types it ("2,5" in German and French).
+std::wstring local(const wchar_t* number);
+
+// The setup form's fields, as a user types them. A field left unset keeps the text the
+// form shows (its initial text).
 struct SetupEntry {
-    std::wstring xTime = L"20", yTime = L"20", backlashPercent = L"90", exposure = L"2.0", declination = L"0";
+    std::optional<std::wstring> xTime, yTime, backlashPercent, exposure, declination;
     bool backlash = false;
     enum class Close { Ok, Cancel, Escape, CloseBox, Enter } close = Close::Ok;
 };
 // Types `entry` into the setup form `dlg` and closes it as `entry.close` says.
 void fillSetupForm(HWND dlg, const SetupEntry& entry);
+
+// The texts of the setup form's fields and its check box.
+struct SetupTexts {
+    std::wstring xTime, yTime, backlashPercent, exposure, declination;
+    bool backlash = false;
+};
+SetupTexts readSetupForm(HWND dlg);
+
+// Calls `onOk` with the setup form and its texts whenever OK is pressed on it on this
+// thread (click, Enter or Alt+O), just before the form reads its fields: what the
+// form converts is exactly what `onOk` sees. One watcher at a time.
+class OkWatcher {
+public:
+    explicit OkWatcher(std::function<void(HWND, const SetupTexts&)> onOk);
+    ~OkWatcher();
+    OkWatcher(const OkWatcher&) = delete;
+    OkWatcher& operator=(const OkWatcher&) = delete;
+private:
+    static LRESULT CALLBACK hook(int code, WPARAM wp, LPARAM lp);
+    HHOOK hook_ = nullptr;
+    std::function<void(HWND, const SetupTexts&)> onOk_;
+};
 
 } // namespace simuser

@@ -3,7 +3,9 @@
 # virtual display: type into the setup form, press Enter, find the guide star on the
 # screen and click it after each exposure, close the messages; then check what the
 # simulated camera received.
-#   gui-test.sh BITS BUILD [--shots DIR]   (BITS: the edition; DIR: save screenshots)
+#   gui-test.sh BITS BUILD [--shots DIR]
+# BITS: the edition. DIR: save screenshots: the form, the guide image and the result
+# message as the README shows them, and the whole screen at every step (step-*.png).
 # Runs itself under xvfb-run when there is no display. Exits 77 (skipped) where this
 # machine cannot run programs of the edition's width.
 set -u
@@ -59,6 +61,9 @@ star() {
 
 BRASTOW_DISPLAY=1 bash "$here/wine-prefix.sh" start "$bits" "$build" >/dev/null || { echo "FAIL: prefix"; exit 1; }
 cd "$build"
+# Numbers are typed as a user of this locale types them.
+sep=$("$WINE" hostdriver.exe --decimal-separator </dev/null 2>/dev/null | tr -d '\r')
+[ -n "$sep" ] || sep=.
 "$WINE" hostdriver.exe --visible --exposure-ms 400 --angle 31 --rate-x 2 --rate-y 1.5 --backlash-x 1 --backlash-y 0 \
   --x-time 12 --y-time 15 --percent 50 --dec 20 --measure-error 0 --seed 5 </dev/null >"$work/driver.log" 2>&1 &
 driver=$!
@@ -66,15 +71,19 @@ driver=$!
 form=$(window "Guide star setup" 90)
 check "the setup form opens" '[ -n "$form" ]'
 [ -n "$form" ] || exit
+host=$(window "MaxIm DL \(simulated\)" 10)
 sleep 0.5  # let the form take the keyboard focus
 [ -n "$shots" ] && import -window "$form" "$shots/setup-form.png"
+# A screenshot of the whole screen, when asked for.
+step() { [ -n "$shots" ] && import -window root "$shots/step-$1.png" 2>/dev/null; true; }
+step 0-setup-form
 # Focus starts on OK; Tab goes OK, Cancel, X time, percentage, Y time, check box,
 # exposure, declination. Tabbing into a field selects its text, so typing replaces it.
 xdotool key Tab Tab && xdotool type --delay 30 "12"
 xdotool key Tab && xdotool type --delay 30 "50"
 xdotool key Tab && xdotool type --delay 30 "15"
 xdotool key Tab space
-xdotool key Tab && xdotool type --delay 30 "1.5"
+xdotool key Tab && xdotool type --delay 30 "1${sep}5"
 xdotool key Tab && xdotool type --delay 30 "20"
 xdotool key Return
 
@@ -93,17 +102,38 @@ for pass in 0 1 2 3 4; do
     [ $(((ax - lx) * (ax - lx) + (ay - ly) * (ay - ly))) -gt 9 ] && break
   done
   check "star found in pass $pass" '[ -n "$pos" ]'
-  [ -n "$shots" ] && [ $pass = 1 ] && import -window "$guide" "$shots/guide-image.png"
   read -r sx sy <<<"$pos"
   xdotool mousemove "$sx" "$sy" click 1
   last=$pos
+  if [ $pass = 0 ] || [ $pass = 1 ]; then
+    # The click is marked (a red ring) and so is the star as the host measured it (a
+    # green cross), next to the click.
+    sleep 0.6
+    import -window "$guide" "$work/marked.png" 2>/dev/null
+    eval "$(xdotool getwindowgeometry --shell "$guide")"
+    cx=$((sx - X - 20)) cy=$((sy - Y - 20))
+    count() { convert "$work/marked.png" -crop "40x40+$cx+$cy" +repage -fx "$1" -format "%[fx:round(mean*w*h)]" info: 2>/dev/null; }
+    check "the click is marked in pass $pass" '[ "$(count "r>0.6 && g<0.35 && b<0.35")" -gt 5 ]'
+    check "the measured star is marked in pass $pass" '[ "$(count "g>0.5 && r<0.35 && b<0.35")" -gt 5 ]'
+    [ -n "$shots" ] && [ $pass = 1 ] && cp "$work/marked.png" "$shots/guide-image.png"
+  fi
+  step "$((pass + 1))-clicked-$((pass + 1))-of-5"
 done
+
+# The person was told what is going on, and the guide image left the instructions and
+# the status line above it readable.
+check "the observatory says which exposure runs" 'grep -q "Exposing 5 of 5" "$work/driver.log" 2>/dev/null || tr -d "\r" <"$work/driver.log" | grep -q "Exposing 5 of 5"'
+check "the observatory asks for each click" 'tr -d "\r" <"$work/driver.log" | grep -q "Click the guide star (5 of 5)"'
+guideTop=$(xdotool getwindowgeometry --shell "$guide" | sed -n 's/^Y=//p')
+hostTop=$(xdotool getwindowgeometry --shell "$host" | sed -n 's/^Y=//p')
+check "the guide image keeps the instructions visible" '[ -n "$hostTop" ] && [ "$guideTop" -ge $((hostTop + 140)) ]'
 
 for message in settings backlash; do
   box=$(window "^Brastow$" 30)
   check "the $message message is shown" '[ -n "$box" ]'
   [ -n "$box" ] || exit
   [ -n "$shots" ] && [ $message = settings ] && import -window "$box" "$shots/result-message.png"
+  step "$([ $message = settings ] && echo 6 || echo 7)-$message-message"
   xdotool key Return
   sleep 0.5
 done
@@ -113,13 +143,14 @@ check "the host driver finished" '! kill -0 "$driver" 2>/dev/null'
 wait "$driver"; rc=$?; driver=""
 check "DoModal succeeded" '[ $rc -eq 0 ] && grep -q "DoModal returned 0x00000000" "$work/driver.log"'
 tr -d '\r' <"$work/driver.log" >"$work/log"
-value() { sed -n "s/^  $1 *= \([-0-9.E+]*\).*/\1/p" "$work/log"; }
+value() { sed -n "s/^  $1 *= \([-0-9.,E+]*\).*/\1/p" "$work/log" | tr , .; }
 truth() { sed -n "s/^Simulated truth: .*$1 \([-0-9.]*\).*/\1/p" "$work/log"; }
 near() { awk -v a="$1" -v b="$2" -v t="$3" 'BEGIN { d = a - b; if (d < 0) d = -d; exit !(a != "" && d <= t) }'; }
 check "setup values reached the run" 'grep -q "Message: CameraAngle=" "$work/log" && grep -q "Message: Calculated settings are: XBacklash=" "$work/log"'
 check "camera angle written" 'near "$(value GuiderAngle)" "$(truth angle)" 0.3'
 check "X speed written" 'near "$(value GuiderXSpeed)" "$(truth "X speed")" 0.03'
 check "Y speed written" 'near "$(value GuiderYSpeed)" "$(truth "Y speed")" 0.03'
-check "X backlash shown" 'near "$(sed -n "s/.*XBacklash=\([-0-9.E]*\).*/\1/p" "$work/log")" "$(truth "X backlash")" 0.05'
+check "X backlash shown" 'near "$(sed -n "s/.*XBacklash=\([-0-9.,E]*\).*/\1/p" "$work/log" | tr , .)" "$(truth "X backlash")" 0.05'
 check "every host object released" 'grep -q "Host objects still alive: 0" "$work/log"'
 [ $failed -gt 0 ] || [ -n "${BRASTOW_GUI_VERBOSE:-}" ] && cat "$work/log"
+exit 0

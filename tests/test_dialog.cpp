@@ -11,6 +11,7 @@
 
 using simuser::SetupEntry;
 using simuser::UiRobot;
+using simuser::local;
 
 namespace {
 
@@ -21,6 +22,11 @@ struct Showing {
     std::vector<std::wstring> messages;
     std::vector<simuser::SeenBox> boxes;
 };
+
+// The outcome the tests' showings write, kept from one showing to the next as a run's
+// own outcome would be if it showed the form several times.
+SetupOutcome g_outcome;
+const SetupOutcome& form() { return g_outcome; }
 
 Showing show(std::function<bool(HWND, UiRobot&)> script) {
     Showing s;
@@ -35,7 +41,7 @@ Showing show(std::function<bool(HWND, UiRobot&)> script) {
             PostMessageW(form, WM_COMMAND, IDCANCEL, 0);
         }
     };
-    s.hr = SetupForm::instance().show();
+    s.hr = SetupForm::instance().show(g_outcome);
     s.messages = robot.texts();
     s.boxes = robot.boxes;
     return s;
@@ -69,7 +75,6 @@ std::wstring item(HWND dlg, int id) {
     return buf;
 }
 
-const SetupForm& form() { return SetupForm::instance(); }
 
 } // namespace
 
@@ -86,7 +91,8 @@ TEST(SetupForm, OkOnTheInitialTexts) {
     });
     ASSERT_EQ(s.hr, S_OK);
     EXPECT_EQ(caption, L"Guide star setup");
-    EXPECT_EQ(texts, (std::vector<std::wstring>{L"20", L"20", L"90", L"2.0", L"0"}));
+    // The exposure's decimal separator is the user's: "2.0", "2,0" in German and French.
+    EXPECT_EQ(texts, (std::vector<std::wstring>{L"20", L"20", L"90", local(L"2.0"), L"0"}));
     EXPECT_TRUE(checkClear);
     EXPECT_TRUE(s.messages.empty());
     EXPECT_TRUE(form().DataValid());
@@ -102,8 +108,8 @@ TEST(SetupForm, IntegerFieldsRoundHalvesToEven) {
     struct { const wchar_t* text; SHORT value; } cases[] = {{L"20.4", 20}, {L"2.5", 2}, {L"3.5", 4}, {L"-5", -5}, {L" 7 ", 7}, {L"-32768", -32768}};
     for (auto& c : cases) {
         SetupEntry e;
-        e.xTime = c.text;
-        e.yTime = c.text;
+        e.xTime = local(c.text);
+        e.yTime = local(c.text);
         Showing s = enter(e);
         EXPECT_TRUE(s.messages.empty()) << std::string(c.text, c.text + wcslen(c.text));
         EXPECT_EQ(form().GetXCalibTime(), c.value);
@@ -113,7 +119,7 @@ TEST(SetupForm, IntegerFieldsRoundHalvesToEven) {
 
 TEST(SetupForm, RefusedEntriesKeepTheFormOpenWithTheTextsAsTyped) {
     // 32767.5 rounds to 32768: out of range.
-    for (const wchar_t* bad : {L"32767.5", L"", L"abc", L"1e5"}) {
+    for (const std::wstring& bad : {local(L"32767.5"), std::wstring(), std::wstring(L"abc"), std::wstring(L"1e5")}) {
         SetupEntry first;
         first.xTime = L"11";
         enter(first);
@@ -147,7 +153,7 @@ TEST(SetupForm, PercentExposureDeclinationAndBacklashFlag) {
     SetupEntry e;
     e.backlashPercent = L"150";
     e.exposure = L"0";
-    e.declination = L"95.5";
+    e.declination = local(L"95.5");
     e.backlash = true;
     enter(e);
     EXPECT_TRUE(form().DataValid());
@@ -304,4 +310,107 @@ TEST(SetupForm, EveryLabelFitsItsBoxInTheFontItIsDrawnWith) {
         return true;
     });
     for (auto& c : clipped) ADD_FAILURE() << "clipped: " << c;
+}
+
+namespace {
+// The decimal separator this locale does not use: "," where "." is the user's, else ".".
+std::wstring otherSeparator(const wchar_t* number) {
+    std::wstring s(number);
+    const wchar_t other = simuser::decimalSeparator() == L'.' ? L',' : L'.';
+    for (auto& c : s) if (c == L'.') c = other;
+    return s;
+}
+std::wstring grouped(const wchar_t* number) {  // "1_000" with the user's grouping separator
+    std::wstring s = local(number);
+    for (auto& c : s) if (c == L'_') c = simuser::groupSeparator();
+    return s;
+}
+} // namespace
+
+TEST(SetupForm, NumbersAreReadWithTheUsersDecimalSeparatorOnly) {
+    SetupEntry e;
+    e.exposure = local(L"2.5");
+    e.declination = local(L"-12.25");
+    e.backlashPercent = local(L"87.5");
+    Showing s = enter(e);
+    EXPECT_TRUE(s.messages.empty());
+    EXPECT_TRUE(form().DataValid());
+    EXPECT_EQ(form().GetCalibExpTime(), 2.5f);
+    EXPECT_EQ(form().GetDeclination(), -12.25f);
+    EXPECT_EQ(form().GetBacklashCorrection(), static_cast<float>(87.5 / 100.0));
+    // The other separator is no decimal point here: refused, never read as 25 or 2.
+    for (int field : {IDC_NUMBER1, IDC_NUMBER3, IDC_NUMBER4, IDC_NUMBER5}) {
+        SetupEntry bad;
+        const std::wstring text = otherSeparator(L"2.5");
+        if (field == IDC_NUMBER1) bad.xTime = text;
+        if (field == IDC_NUMBER3) bad.backlashPercent = text;
+        if (field == IDC_NUMBER4) bad.exposure = text;
+        if (field == IDC_NUMBER5) bad.declination = text;
+        Showing r = refusedThenCancel(bad);
+        EXPECT_EQ(r.messages, std::vector<std::wstring>{L"Please enter a number"}) << field;
+        EXPECT_FALSE(form().DataValid());
+    }
+}
+
+TEST(SetupForm, DigitGroupingAndCurrencyAreRefused) {
+    wchar_t currency[16] = L"$";
+    GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_SCURRENCY, currency, 16);
+    struct Case { int field; std::wstring text; };
+    const Case cases[] = {
+        {IDC_NUMBER1, grouped(L"1_000")},      {IDC_NUMBER2, grouped(L"2_0")},
+        {IDC_NUMBER4, grouped(L"1_234.5")},    {IDC_NUMBER5, grouped(L"1_000")},
+        {IDC_NUMBER3, grouped(L"9_0")},        {IDC_NUMBER4, std::wstring(currency) + L"2"},
+        {IDC_NUMBER1, L"20" + std::wstring(currency)}};
+    for (const Case& c : cases) {
+        SetupEntry e;
+        if (c.field == IDC_NUMBER1) e.xTime = c.text;
+        if (c.field == IDC_NUMBER2) e.yTime = c.text;
+        if (c.field == IDC_NUMBER3) e.backlashPercent = c.text;
+        if (c.field == IDC_NUMBER4) e.exposure = c.text;
+        if (c.field == IDC_NUMBER5) e.declination = c.text;
+        Showing r = refusedThenCancel(e);
+        EXPECT_EQ(r.messages, std::vector<std::wstring>{L"Please enter a number"})
+            << c.field << " " << std::string(c.text.begin(), c.text.end());
+    }
+}
+
+TEST(SetupForm, AShowingInsideAnotherKeepsItsOwnOutcome) {
+    // The form shown again while it is open (a run entered again from a window message
+    // of the host): the inner showing is accepted, the outer one cancelled. Neither
+    // reads the other's outcome.
+    SetupOutcome outer, inner;
+    HRESULT innerHr = E_FAIL;
+    HWND outerDlg = nullptr;
+    UiRobot robot;
+    robot.onDialog = [&](HWND dlg) {
+        if (!outerDlg) {
+            outerDlg = dlg;
+            SetDlgItemTextW(dlg, IDC_NUMBER1, L"55");
+            innerHr = SetupForm::instance().show(inner);  // runs its own modal loop
+            PostMessageW(GetDlgItem(dlg, IDCANCEL), BM_CLICK, 0, 0);
+            return true;
+        }
+        if (dlg == outerDlg) return false;  // seen again from inside the inner showing
+        SetupEntry e;
+        e.xTime = L"77";
+        simuser::fillSetupForm(dlg, e);
+        return true;
+    };
+    ASSERT_EQ(SetupForm::instance().show(outer), S_OK);
+    EXPECT_EQ(innerHr, S_OK);
+    EXPECT_TRUE(inner.DataValid());
+    EXPECT_EQ(inner.GetXCalibTime(), 77);
+    EXPECT_FALSE(outer.DataValid()) << "the outer showing was cancelled";
+    EXPECT_EQ(outer.GetXCalibTime(), 0);
+}
+
+TEST(SetupForm, AQuitRequestClosesTheFormAndIsLeftForTheHost) {
+    UiRobot robot;
+    robot.onDialog = [&](HWND) { PostQuitMessage(3); return true; };
+    SetupOutcome o;
+    EXPECT_EQ(SetupForm::instance().show(o), E_ABORT);
+    EXPECT_FALSE(o.DataValid());
+    MSG msg;
+    ASSERT_TRUE(PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+    EXPECT_EQ(msg.wParam, 3u);
 }

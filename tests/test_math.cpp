@@ -192,10 +192,11 @@ TEST_F(Numeric, ErrorReportTextsOfEachTrappingMember) {
     EXPECT_EQ(overflow.error.number, com::kOverflow);
     auto oldBig = run(L"OldCalcAngle", {Var::r8(1e300), Var::i2(1)});
     EXPECT_EQ(oldBig.error.number, com::kOverflow);
+    // Numbers as the runtime writes them in the user's locale ("0,5" in German).
     std::vector<std::wstring> expected = {
         L"Error in ArcCosDeg, x=1E+200", L"Error in ArcSinDeg, x=north",
-        L"Error in CalcAngle, x=abc, y=0.5",  // OldCalcAngle's own message names CalcAngle
-        L"Error in CalcAngle, adj=0.001, opp=3E+38", L"Error in CalcAngle, x=1E+300, y=1"};
+        simuser::local(L"Error in CalcAngle, x=abc, y=0.5"),  // OldCalcAngle's own message names CalcAngle
+        simuser::local(L"Error in CalcAngle, adj=0.001, opp=3E+38"), L"Error in CalcAngle, x=1E+300, y=1"};
     EXPECT_EQ(robot.texts(), expected);
 }
 

@@ -5,10 +5,13 @@
 #include "sim/simapi.h"
 
 #include <cmath>
+#include <functional>
+#include <thread>
 
 using namespace testing_support;
 using com::Var;
 using simuser::SetupEntry;
+using simuser::local;
 
 namespace {
 
@@ -29,6 +32,14 @@ struct Outcome {
         return n;
     }
 };
+
+// A number the plug-in wrote in a message, read in the user's locale.
+double number(const std::wstring& text) {
+    double d = std::nan("");
+    com::Bstr b(text.c_str());
+    if (FAILED(VarR8FromStr(b.get(), LOCALE_USER_DEFAULT, 0, &d))) return std::nan("");
+    return d;
+}
 
 Var written(const wchar_t* member) {
     Var v;
@@ -52,12 +63,19 @@ protected:
     Outcome run(const SetupEntry& entry = SetupEntry{}) {
         Outcome o;
         UiRobot robot;
-        robot.onDialog = [&](HWND dlg) { ++o.setupShown; simuser::fillSetupForm(dlg, entry); return true; };
+        HWND form = nullptr;
+        robot.onDialog = [&](HWND dlg) { form = dlg; ++o.setupShown; simuser::fillSetupForm(dlg, entry); return true; };
         // A run that does not end is a failure, not a hang: asked to quit, the run's
-        // waits give up.
+        // waits give up. An entry the form refuses is cancelled (typing it again would
+        // not help).
         int ticks = 0;
         bool stuck = false;
         robot.onTick = [&] {
+            if (form && IsWindow(form) && !robot.boxes.empty() && robot.boxes.back().text == L"Please enter a number") {
+                PostMessageW(GetDlgItem(form, IDCANCEL), BM_CLICK, 0, 0);
+                form = nullptr;
+            }
+            if (onTick) onTick(robot);
             if (++ticks == 2000) {
                 stuck = true;
                 PostQuitMessage(0);
@@ -100,6 +118,8 @@ protected:
         return e;
     }
     com::Ptr<IDispatch> plugIn;
+    // Called on every tick of the simulated user's timer during run().
+    std::function<void(UiRobot&)> onTick;
 };
 
 } // namespace
@@ -167,7 +187,7 @@ TEST_F(Run, EveryCallWithItsTypesAndPassing) {
     SetupEntry e;
     e.xTime = L"20";
     e.yTime = L"30";
-    e.exposure = L"2.5";
+    e.exposure = local(L"2.5");
     Outcome o = run(e);
     ASSERT_EQ(o.result.hr, S_OK);
     // Everything up to the end of pass 0.
@@ -200,7 +220,7 @@ TEST_F(Run, WorkedExampleSquareMoves) {
     scriptPoints(pts);
     Outcome o = run(worked());
     ASSERT_EQ(o.result.hr, S_OK);
-    EXPECT_EQ(o.messages, std::vector<std::wstring>{L"CameraAngle=36.8699 xSpeed=-2 ySpeed=-2"});
+    EXPECT_EQ(o.messages, std::vector<std::wstring>{local(L"CameraAngle=36.8699 xSpeed=-2 ySpeed=-2")});
     Var a = written(L"GuiderAngle"), x = written(L"GuiderXSpeed"), y = written(L"GuiderYSpeed");
     ASSERT_EQ(a.vt(), VT_R4);
     EXPECT_EQ(a.get()->fltVal, static_cast<float>(36.86989730957867));
@@ -214,14 +234,14 @@ TEST_F(Run, WorkedExampleOtherWayAboutAndDeclination60) {
     const double reversed[5][2] = {{10, 10}, {18, 4}, {10, 10}, {4, 2}, {10, 10}};
     scriptPoints(reversed);
     Outcome o = run(worked());
-    EXPECT_EQ(o.messages, std::vector<std::wstring>{L"CameraAngle=36.8699 xSpeed=-2 ySpeed=2"});
+    EXPECT_EQ(o.messages, std::vector<std::wstring>{local(L"CameraAngle=36.8699 xSpeed=-2 ySpeed=2")});
 
     SimReset();
     SimSetUser(TRUE, 1, 1);
     const double square[5][2] = {{10, 10}, {18, 4}, {10, 10}, {16, 18}, {10, 10}};
     scriptPoints(square);
     o = run(worked(false, L"60"));
-    EXPECT_EQ(o.messages, std::vector<std::wstring>{L"CameraAngle=36.8699 xSpeed=-1 ySpeed=-2"});
+    EXPECT_EQ(o.messages, std::vector<std::wstring>{local(L"CameraAngle=36.8699 xSpeed=-1 ySpeed=-2")});
     Var x = written(L"GuiderXSpeed");
     ASSERT_EQ(x.vt(), VT_R8);
     // The degree factor leaves cos 60 a hair under 0.5: just above -1.
@@ -247,7 +267,7 @@ TEST_F(Run, BacklashShownOnlyWhenAskedAndAfterTheSettings) {
     ASSERT_EQ(b.compare(0, prefix.size(), prefix), 0) << std::string(b.begin(), b.end());
     size_t y = b.find(L" YBacklash=");
     ASSERT_NE(y, std::wstring::npos);
-    double xb = _wtof(b.substr(prefix.size(), y - prefix.size()).c_str());
+    double xb = number(b.substr(prefix.size(), y - prefix.size()));
     EXPECT_NEAR(xb, 0.9, 1e-6);   // 0.9 x 2 / (10 / 5), off in the seventh digit
     EXPECT_NE(xb, 0.9);
     EXPECT_EQ(b.substr(y), L" YBacklash=0");
@@ -445,4 +465,386 @@ TEST_F(Run, SimulatedTruthIsRecovered) {
             EXPECT_NEAR(written(L"GuiderYSpeed").get()->fltVal, truth.ySpeed, moveError / yTime + 1e-5 * k.rateY) << k.angle;
         }
     }
+}
+
+// ---- the user's locale ----------------------------------------------------------------
+
+TEST_F(Run, TheFormAcceptedUnchangedExposesForTwoSecondsInEveryLocale) {
+    Outcome o = run(SetupEntry{});  // every field as the form shows it
+    ASSERT_EQ(o.result.hr, S_OK);
+    EXPECT_EQ(o.count(L"call Camera.GuiderExpose(R4=2)"), 5);
+    EXPECT_TRUE(o.has(L"call Camera.GuiderMove(I2&=0, R4&=20)"));
+}
+
+TEST_F(Run, ExposureTypedWithEitherSeparator) {
+    SetupEntry e;
+    e.exposure = local(L"1.5");
+    Outcome o = run(e);
+    ASSERT_EQ(o.result.hr, S_OK);
+    EXPECT_EQ(o.count(L"call Camera.GuiderExpose(R4=1.5)"), 5);
+    // The separator this locale does not use is refused: no camera, no exposure of 15 s.
+    SimReset();
+    SimSetUser(TRUE, 1, 1);
+    e.exposure = simuser::decimalSeparator() == L'.' ? L"1,5" : L"1.5";
+    o = run(e);
+    EXPECT_EQ(o.result.hr, S_OK);
+    EXPECT_EQ(o.messages, std::vector<std::wstring>{L"Please enter a number"});
+    EXPECT_TRUE(o.calls.empty());
+}
+
+// ---- failures the astronomer meets ----------------------------------------------------
+
+TEST_F(Run, AStarThatDoesNotMoveIsADivisionByZero) {
+    // The mount does not respond: five equal positions, every move of length 0.
+    const double still[5][2] = {{10, 10}, {10, 10}, {10, 10}, {10, 10}, {10, 10}};
+    scriptPoints(still);
+    Outcome o = run(worked(true));
+    ASSERT_EQ(o.result.hr, DISP_E_EXCEPTION);
+    EXPECT_EQ(o.result.error.number, com::kDivisionByZero);
+    EXPECT_STREQ(o.result.error.description.c_str(), L"Division by zero");
+    EXPECT_STREQ(o.result.error.source.c_str(), L"Brastow");
+    EXPECT_TRUE(o.messages.empty());
+    EXPECT_FALSE(o.has(L"call Camera.GuiderAngle"));
+}
+
+TEST_F(Run, ACalibrationTimeOfZeroIsADivisionByZero) {
+    for (bool xAxis : {true, false}) {
+        SimReset();
+        SimSetUser(TRUE, 1, 1);
+        SetupEntry e;
+        (xAxis ? e.xTime : e.yTime) = L"0";
+        Outcome o = run(e);
+        ASSERT_EQ(o.result.hr, DISP_E_EXCEPTION) << xAxis;
+        EXPECT_EQ(o.result.error.number, com::kDivisionByZero) << xAxis;
+        EXPECT_TRUE(o.messages.empty());
+        EXPECT_FALSE(o.has(L"call Camera.GuiderAngle"));
+    }
+}
+
+// ---- Escape abandons the run -------------------------------------------------------------
+
+namespace {
+// A window of the host's thread that counts the keys it receives.
+struct HostWindow {
+    static LRESULT CALLBACK proc(HWND w, UINT msg, WPARAM wp, LPARAM lp) {
+        if (msg == WM_KEYDOWN || msg == WM_KEYUP || msg == WM_CHAR) {
+            auto* self = reinterpret_cast<HostWindow*>(GetWindowLongPtrW(w, GWLP_USERDATA));
+            if (self) self->keys.push_back({msg, wp});
+        }
+        return DefWindowProcW(w, msg, wp, lp);
+    }
+    HostWindow() {
+        WNDCLASSW wc = {};
+        wc.lpfnWndProc = proc;
+        wc.hInstance = GetModuleHandleW(nullptr);
+        wc.lpszClassName = L"BrastowTestHostWindow";
+        RegisterClassW(&wc);
+        hwnd = CreateWindowExW(0, wc.lpszClassName, L"host", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr, nullptr,
+                               wc.hInstance, nullptr);
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    }
+    ~HostWindow() { DestroyWindow(hwnd); }
+    void press(WPARAM key) {
+        PostMessageW(hwnd, WM_KEYDOWN, key, 0x00010001);
+        PostMessageW(hwnd, WM_KEYUP, key, 0xC0010001);
+    }
+    int count(UINT msg, WPARAM key) const {
+        int n = 0;
+        for (auto& k : keys) n += k.first == msg && k.second == key;
+        return n;
+    }
+    HWND hwnd = nullptr;
+    std::vector<std::pair<UINT, WPARAM>> keys;
+};
+} // namespace
+
+TEST_F(Run, EscapeDuringTheClickWaitAbandonsTheRunQuietly) {
+    SimSetUser(TRUE, 300, 1);  // the user takes 0.3 s to click
+    HostWindow host;
+    bool pressed = false;
+    onTick = [&](UiRobot&) {
+        // In pass 2, after two moves.
+        if (!pressed && SimEntered(L"Camera.GuiderMove") == 2) { host.press(VK_ESCAPE); pressed = true; }
+    };
+    Outcome o = run();
+    EXPECT_EQ(o.result.hr, S_OK) << "as quiet as Cancel on the form";
+    EXPECT_TRUE(o.messages.empty());
+    EXPECT_EQ(o.count(L"call Camera.GuiderExpose"), 3);
+    EXPECT_EQ(o.count(L"call Camera.GuiderMove"), 2) << "no move after Escape";
+    EXPECT_EQ(written(L"GuiderAngle").vt(), VT_EMPTY);
+    EXPECT_EQ(host.count(WM_KEYDOWN, VK_ESCAPE), 0) << "the key that stopped the run is not passed on";
+    EXPECT_EQ(host.count(WM_KEYUP, VK_ESCAPE), 0);
+    // Every host object is released (checked in TearDown).
+}
+
+TEST_F(Run, EscapeDuringTheExposureWaitAbandonsTheRun) {
+    SimSetExposureMs(600000);  // a camera that never finishes
+    HostWindow host;
+    int ticks = 0;
+    onTick = [&](UiRobot&) { if (++ticks == 20) host.press(VK_ESCAPE); };
+    Outcome o = run();
+    EXPECT_EQ(o.result.hr, S_OK);
+    EXPECT_TRUE(o.messages.empty());
+    EXPECT_EQ(o.count(L"call Camera.GuiderExpose"), 1);
+    EXPECT_EQ(o.count(L"get Application.Documents"), 0) << "the wait ended at once";
+    EXPECT_EQ(host.count(WM_KEYDOWN, VK_ESCAPE), 0);
+}
+
+TEST_F(Run, OtherKeysReachTheHostAndTheRunGoesOn) {
+    SimSetUser(TRUE, 100, 1);
+    HostWindow host;
+    bool pressed = false;
+    onTick = [&](UiRobot&) { if (!pressed && SimEntered(L"Camera.GuiderMove") == 1) { host.press(VK_F5); pressed = true; } };
+    Outcome o = run();
+    ASSERT_EQ(o.result.hr, S_OK);
+    EXPECT_EQ(o.count(L"call Camera.GuiderMove"), 4);
+    EXPECT_EQ(host.count(WM_KEYDOWN, VK_F5), 1);
+    EXPECT_EQ(written(L"GuiderAngle").vt(), VT_R4);
+}
+
+// ---- one calibration at a time -----------------------------------------------------------
+
+namespace {
+// A host that starts the plug-in again from a window message while a run waits.
+struct ReEntry {
+    static LRESULT CALLBACK proc(HWND w, UINT msg, WPARAM wp, LPARAM lp) {
+        auto* self = reinterpret_cast<ReEntry*>(GetWindowLongPtrW(w, GWLP_USERDATA));
+        if (msg == WM_APP && self) {
+            com::Ptr<IDispatch> target = self->sameObject ? self->first : createPlugIn();
+            com::Ptr<IDispatch> doc(SimHostDocument(), false);
+            self->results.push_back(invoke(target.get(), 0x60030008, DISPATCH_METHOD, {Var::object(doc.get())}));
+            return 0;
+        }
+        return DefWindowProcW(w, msg, wp, lp);
+    }
+    explicit ReEntry(com::Ptr<IDispatch> plugIn) : first(std::move(plugIn)) {
+        WNDCLASSW wc = {};
+        wc.lpfnWndProc = proc;
+        wc.hInstance = GetModuleHandleW(nullptr);
+        wc.lpszClassName = L"BrastowTestReEntry";
+        RegisterClassW(&wc);
+        hwnd = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    }
+    ~ReEntry() { DestroyWindow(hwnd); }
+    com::Ptr<IDispatch> first;
+    bool sameObject = true;
+    HWND hwnd = nullptr;
+    std::vector<CallResult> results;
+};
+} // namespace
+
+TEST_F(Run, ASecondDoModalDuringARunIsRefusedAndTheRunGoesOn) {
+    // Entered again while the form is open, while the camera exposes and while the
+    // user is to click; on the same object and on a new one.
+    enum class When { Form, Exposure, Click };
+    for (When when : {When::Form, When::Exposure, When::Click}) {
+        for (bool same : {true, false}) {
+            SimReset();
+            SimSetUser(TRUE, 200, 1);
+            SimSetExposureMs(when == When::Exposure ? 400 : 0);
+            ReEntry host(plugIn);
+            host.sameObject = same;
+            bool posted = false;
+            int shownAtEntry = -1;
+            onTick = [&](UiRobot& robot) {
+                if (posted) return;
+                bool now = false;
+                if (when == When::Form) {
+                    now = FindWindowW(L"#32770", L"Guide star setup") != nullptr;
+                } else if (when == When::Exposure) {
+                    now = SimEntered(L"Camera.GuiderExpose") == 2 && SimEntered(L"Camera.GuiderMove") == 1;
+                } else {
+                    now = SimEntered(L"Camera.GuiderMove") == 3;
+                }
+                if (now) {
+                    shownAtEntry = static_cast<int>(robot.boxes.size());
+                    PostMessageW(host.hwnd, WM_APP, 0, 0);
+                    posted = true;
+                }
+            };
+            const int appsBefore = SimEntered(L"Create.MaxIm.Application");
+            Outcome o = run();
+            const std::string where = std::to_string(static_cast<int>(when)) + (same ? " same object" : " new object");
+            ASSERT_TRUE(posted) << where;
+            ASSERT_EQ(host.results.size(), 1u) << where;
+            const CallResult& second = host.results[0];
+            EXPECT_EQ(second.hr, DISP_E_EXCEPTION) << where;
+            EXPECT_EQ(second.error.number, static_cast<HRESULT>(0x80040201)) << where;
+            EXPECT_STREQ(second.error.source.c_str(), L"Brastow") << where;
+            EXPECT_STREQ(second.error.description.c_str(), L"A calibration is already running") << where;
+            // It showed nothing and created no host object; the first run ended as usual.
+            EXPECT_EQ(o.setupShown, 1) << where;
+            EXPECT_EQ(SimEntered(L"Create.MaxIm.Application") - appsBefore, 1) << where;
+            ASSERT_EQ(o.result.hr, S_OK) << where;
+            EXPECT_EQ(o.count(L"call Camera.GuiderExpose"), 5) << where;
+            EXPECT_EQ(o.count(L"call Camera.GuiderMove"), 4) << where;
+            EXPECT_EQ(o.messages.size(), 1u) << where;
+            EXPECT_EQ(written(L"GuiderXSpeed").vt(), VT_R8) << where;
+            onTick = nullptr;
+        }
+    }
+    // The guard is released: a later run works.
+    SimReset();
+    SimSetUser(TRUE, 1, 1);
+    EXPECT_EQ(run().result.hr, S_OK);
+}
+
+TEST_F(Run, TheGuardIsReleasedOnEveryWayOut) {
+    // An error, a cancelled form, Escape, a quit: each time the next run starts.
+    SimFailOn(L"Camera.GuiderExpose", 1, E_FAIL, L"camera fault");
+    EXPECT_EQ(run().result.error.number, E_FAIL);
+    SetupEntry cancel;
+    cancel.close = SetupEntry::Close::Cancel;
+    EXPECT_EQ(run(cancel).result.hr, S_OK);
+    SimReset();
+    SimSetLink(FALSE);
+    EXPECT_EQ(run().messages, std::vector<std::wstring>{L"Failed to start camera."});
+    SimReset();
+    SimSetUser(TRUE, 1, 1);
+    Outcome o = run();
+    EXPECT_EQ(o.result.hr, S_OK);
+    EXPECT_EQ(o.count(L"call Camera.GuiderMove"), 4);
+}
+
+TEST_F(Run, ARunInAnotherApartmentIsRefusedWhileOneIsInProgress) {
+    SimSetUser(TRUE, 200, 1);
+    CallResult other;
+    bool started = false, finished = false;
+    std::thread apartment;
+    onTick = [&](UiRobot&) {
+        if (started || SimEntered(L"Camera.GuiderMove") != 1) return;
+        started = true;
+        apartment = std::thread([&] {
+            com::Apartment sta;
+            auto p = createPlugIn();
+            com::Ptr<IDispatch> doc(SimHostDocument(), false);
+            other = invoke(p.get(), 0x60030008, DISPATCH_METHOD, {Var::object(doc.get())});
+            finished = true;
+        });
+        apartment.join();  // refused at once, while this run waits for its click
+    };
+    const int appsBefore = SimEntered(L"Create.MaxIm.Application");
+    Outcome o = run();
+    ASSERT_TRUE(started);
+    EXPECT_TRUE(finished);
+    EXPECT_EQ(other.hr, DISP_E_EXCEPTION);
+    EXPECT_EQ(other.error.number, static_cast<HRESULT>(0x80040201));
+    EXPECT_EQ(SimEntered(L"Create.MaxIm.Application") - appsBefore, 1);
+    ASSERT_EQ(o.result.hr, S_OK);
+    EXPECT_EQ(o.count(L"call Camera.GuiderMove"), 4);
+}
+
+// ---- what the host returns, read safely ----------------------------------------------------
+
+namespace {
+// A variant whose type tag says `tag` over an array whose own elements are `elements`.
+Var lyingArray(VARTYPE tag, VARTYPE elements, ULONG count = 11) {
+    Var a;
+    SAFEARRAY* sa = SafeArrayCreateVector(elements, 0, count);
+    for (LONG k = 0; k < static_cast<LONG>(count); ++k) {
+        Var v = Var::r8(k == 6 ? 11.6 : k == 7 ? 57.2 : 1.0);
+        if (elements == VT_VARIANT) SafeArrayPutElement(sa, &k, v.get());
+        else if (SUCCEEDED(v.changeTo(elements)))  // a text element in the user's locale
+            SafeArrayPutElement(sa, &k, elements == VT_BSTR ? static_cast<void*>(v.get()->bstrVal) : &v.get()->iVal);
+    }
+    a.ref().vt = static_cast<VARTYPE>(VT_ARRAY | tag);
+    a.ref().parray = sa;
+    return a;
+}
+} // namespace
+
+TEST_F(Run, AMeasurementWhoseTypeTagLiesIsRefusedBeforeAnythingIsStored) {
+    struct Case { VARTYPE tag, elements; };
+    const Case lies[] = {{VT_I2, VT_VARIANT}, {VT_R8, VT_I2}, {VT_VARIANT, VT_R8}, {VT_R4, VT_R8}, {VT_BSTR, VT_I4}};
+    for (const Case& c : lies) {
+        SimReset();
+        SimSetUser(TRUE, 1, 1);
+        Var lie = lyingArray(c.tag, c.elements);
+        SimScriptMeasurement(0, lie.get());
+        Outcome o = run();
+        EXPECT_EQ(o.result.hr, DISP_E_EXCEPTION) << c.tag << " over " << c.elements;
+        EXPECT_EQ(o.result.error.number, com::kTypeMismatch) << c.tag << " over " << c.elements;
+        EXPECT_EQ(o.count(L"call Camera.GuiderMove"), 0) << "no move on nonsense points";
+    }
+    // Two dimensions, and an array without an element type of its own.
+    SimReset();
+    SimSetUser(TRUE, 1, 1);
+    SAFEARRAYBOUND bounds[2] = {{11, 0}, {2, 0}};
+    Var twoD;
+    twoD.ref().vt = VT_ARRAY | VT_R8;
+    twoD.ref().parray = SafeArrayCreate(VT_R8, 2, bounds);
+    SimScriptMeasurement(0, twoD.get());
+    EXPECT_EQ(run().result.error.number, com::kTypeMismatch);
+}
+
+TEST_F(Run, MeasurementsOfEveryHonestElementTypeAreRead) {
+    for (VARTYPE t : {VT_VARIANT, VT_R8, VT_R4, VT_BSTR}) {
+        SimReset();
+        SimSetUser(TRUE, 1, 1);
+        Var honest = lyingArray(t, t);
+        for (int pass = 0; pass < 5; ++pass) SimScriptMeasurement(pass, honest.get());
+        Outcome o = run();
+        // Every point the same: the run gets to the solution's division by zero.
+        EXPECT_EQ(o.result.error.number, com::kDivisionByZero) << t;
+        EXPECT_EQ(o.count(L"call Camera.GuiderMove"), 4) << t;
+    }
+}
+
+// ---- a host that is closing ----------------------------------------------------------------
+
+namespace {
+// This thread's open message boxes (dialogs captioned "Brastow"), and the text of one.
+BOOL CALLBACK collectMessage(HWND w, LPARAM lp) {
+    wchar_t cls[16];
+    if (GetClassNameW(w, cls, 16) && lstrcmpW(cls, L"#32770") == 0 && IsWindowVisible(w) && textOf(w) == L"Brastow")
+        reinterpret_cast<std::vector<HWND>*>(lp)->push_back(w);
+    return TRUE;
+}
+std::vector<HWND> openMessages() {
+    std::vector<HWND> found;
+    EnumThreadWindows(GetCurrentThreadId(), collectMessage, reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+std::wstring messageText(HWND box) {
+    HWND text = GetDlgItem(box, 0xFFFF);  // the message box's static text
+    return text ? textOf(text) : L"";
+}
+} // namespace
+
+TEST_F(Run, AQuitWhileAMessageIsOpenEndsTheRunAndWritesNothingMore) {
+    struct Case { const wchar_t* message; bool link; int writes; };
+    const Case cases[] = {{L"CameraAngle=", true, 0}, {L"Calculated settings", true, 3}, {L"Failed to start camera.", false, 0}};
+    for (const Case& c : cases) {
+        SimReset();
+        SimSetUser(TRUE, 1, 1);
+        SimSetLink(c.link);
+        bool quit = false;
+        onTick = [&](UiRobot& robot) {
+            robot.closeBoxes = false;  // the user closes the other messages, and leaves this one open
+            for (HWND box : openMessages()) {
+                if (quit) break;
+                if (messageText(box).compare(0, wcslen(c.message), c.message) == 0) {
+                    PostQuitMessage(5);
+                    quit = true;
+                } else {
+                    PostMessageW(box, WM_COMMAND, IDOK, 0);
+                }
+            }
+        };
+        SetupEntry e;
+        e.backlash = true;
+        Outcome o = run(e);
+        const std::string where(c.message, c.message + wcslen(c.message));
+        ASSERT_TRUE(quit) << where;
+        EXPECT_EQ(o.result.hr, DISP_E_EXCEPTION) << where;
+        EXPECT_EQ(o.result.error.number, E_ABORT) << where;
+        int writes = 0;
+        for (const wchar_t* m : {L"GuiderAngle", L"GuiderXSpeed", L"GuiderYSpeed"}) writes += written(m).vt() != VT_EMPTY;
+        EXPECT_EQ(writes, c.writes) << where;
+        MSG msg;
+        ASSERT_TRUE(PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) << where << ": the quit is left for the host";
+        EXPECT_EQ(msg.wParam, 5u);
+    }
+    onTick = nullptr;
 }

@@ -1,11 +1,11 @@
 #include "plugin/host/host.h"
-#include "anglemath/errorreport.h"
+#include "server/errors.h"
 
 
 namespace host {
 namespace {
 
-const wchar_t kSource[] = L"Brastow";
+using errors::kSource;
 constexpr HRESULT kCantCreate = com::errorNumber(429);      // ActiveX component can't create object
 constexpr HRESULT kNoInterface = com::errorNumber(430);     // object does not support the interface
 constexpr HRESULT kSubscript = com::errorNumber(9);         // subscript out of range
@@ -14,7 +14,7 @@ constexpr UINT kMaxArguments = 4;                            // the contract pas
 HRESULT convert(const com::Var& v, VARTYPE type, com::Var& out) {
     HRESULT hr = com::Var::deref(*v.get(), out);
     if (SUCCEEDED(hr)) hr = out.changeTo(type);
-    return FAILED(hr) ? anglemath::fail(hr) : S_OK;
+    return FAILED(hr) ? errors::raiseRuntimeFailure(hr) : S_OK;
 }
 
 } // namespace
@@ -43,7 +43,7 @@ HRESULT Object::as(REFIID iid, Object& out) const {
     com::Ptr<IDispatch> p;
     HRESULT hr = d_ ? d_->QueryInterface(iid, p.putVoid()) : E_POINTER;
     if (FAILED(hr) || !p) {
-        return com::raise(d_ ? kNoInterface : com::errorNumber(91), kSource,
+        return errors::raise(d_ ? kNoInterface : com::errorNumber(91),
                           d_ ? L"Class doesn't support Automation or does not support expected interface"
                              : L"Object variable or With block variable not set");
     }
@@ -52,17 +52,17 @@ HRESULT Object::as(REFIID iid, Object& out) const {
 }
 
 HRESULT Object::invoke(Member m, WORD flags, VARIANT* args, UINT count, bool put, com::Var* out) const {
-    if (!d_) return com::raise(com::errorNumber(91), kSource, L"Object variable or With block variable not set");
+    if (!d_) return errors::raise(com::errorNumber(91), L"Object variable or With block variable not set");
     DISPID id = m.id;
     HRESULT hr;
     if (m.name) {
         LPOLESTR name = const_cast<LPOLESTR>(m.name);
         hr = d_->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id);
-        if (FAILED(hr)) return com::raise(hr, kSource, L"Object doesn't support this property or method");
+        if (FAILED(hr)) return errors::raise(hr, L"Object doesn't support this property or method");
     }
     // Arguments go right to left.
     VARIANT reversed[kMaxArguments];
-    if (count > kMaxArguments) return com::raise(E_INVALIDARG, kSource);
+    if (count > kMaxArguments) return errors::raise(E_INVALIDARG);
     for (UINT i = 0; i < count; ++i) reversed[i] = args[count - 1 - i];
     DISPID named = DISPID_PROPERTYPUT;
     DISPPARAMS dp = {count ? reversed : nullptr, put ? &named : nullptr, count, put ? 1u : 0u};
@@ -71,7 +71,7 @@ HRESULT Object::invoke(Member m, WORD flags, VARIANT* args, UINT count, bool put
     com::Var result;
     hr = d_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &dp, result.put(), &ex, &argErr);
     if (hr == DISP_E_EXCEPTION) return com::raise(com::fromExcepInfo(ex, kSource));
-    if (FAILED(hr)) return com::raise(hr, kSource);
+    if (FAILED(hr)) return errors::raise(hr);
     if (out) *out = std::move(result);
     return S_OK;
 }
@@ -99,7 +99,7 @@ UINT toArray(std::initializer_list<T> args, VARIANT (&out)[kMaxArguments]) {
 HRESULT Object::get(Member m, std::initializer_list<com::Var> args, com::Var& out) const {
     VARIANT a[kMaxArguments];
     UINT n = toArray(args, a);
-    if (n > kMaxArguments) return com::raise(E_INVALIDARG, kSource);
+    if (n > kMaxArguments) return errors::raise(E_INVALIDARG);
     return invoke(m, DISPATCH_PROPERTYGET | DISPATCH_METHOD, a, n, false, &out);
 }
 
@@ -111,7 +111,7 @@ HRESULT Object::put(Member m, const com::Var& value) const {
 HRESULT Object::call(Member m, std::initializer_list<VARIANT> args, com::Var* out) const {
     VARIANT a[kMaxArguments];
     UINT n = toArray(args, a);
-    if (n > kMaxArguments) return com::raise(E_INVALIDARG, kSource);
+    if (n > kMaxArguments) return errors::raise(E_INVALIDARG);
     WORD flags = out ? DISPATCH_METHOD | DISPATCH_PROPERTYGET : DISPATCH_METHOD;
     return invoke(m, flags, a, n, false, out);
 }
@@ -149,33 +149,58 @@ HRESULT toObject(const com::Var& v, Object& out) {
     HRESULT hr = convert(v, VT_DISPATCH, c);
     if (FAILED(hr)) return hr;
     if (!c.get()->pdispVal)
-        return com::raise(com::errorNumber(91), kSource, L"Object variable or With block variable not set");
+        return errors::raise(com::errorNumber(91), L"Object variable or With block variable not set");
     out = Object(com::Ptr<IDispatch>(c.get()->pdispVal));
     return S_OK;
 }
 
+namespace {
+// The size of one element of each type a measurement may hold, as the runtime stores
+// it; 0 for a type the contract does not take.
+ULONG elementSize(VARTYPE t) {
+    switch (t) {
+    case VT_I1: case VT_UI1: return 1;
+    case VT_I2: case VT_UI2: case VT_BOOL: return 2;
+    case VT_I4: case VT_UI4: case VT_INT: case VT_UINT: case VT_R4: return 4;
+    case VT_I8: case VT_UI8: case VT_R8: case VT_CY: case VT_DATE: return 8;
+    case VT_BSTR: return sizeof(BSTR);
+    case VT_DECIMAL: return sizeof(DECIMAL);
+    case VT_VARIANT: return sizeof(VARIANT);
+    default: return 0;
+    }
+}
+} // namespace
+
 HRESULT arrayElement(const com::Var& array, LONG index, com::Var& out) {
     com::Var a;
     HRESULT hr = com::Var::deref(*array.get(), a);
-    if (FAILED(hr)) return anglemath::fail(hr);
-    if (!(a.vt() & VT_ARRAY) || !a.get()->parray) return anglemath::fail(DISP_E_TYPEMISMATCH);
+    if (FAILED(hr)) return errors::raiseRuntimeFailure(hr);
+    if (!(a.vt() & VT_ARRAY) || !a.get()->parray) return errors::raiseRuntimeFailure(DISP_E_TYPEMISMATCH);
     SAFEARRAY* sa = a.get()->parray;
+    // The element is copied by the array's own description, never by the variant's tag:
+    // a tag that disagrees with the array's element type, an array without one, one of
+    // another element size or of more dimensions is refused before anything is copied.
+    VARTYPE element = VT_EMPTY;
+    const VARTYPE tagged = static_cast<VARTYPE>(a.vt() & VT_TYPEMASK);
+    if (SafeArrayGetDim(sa) != 1 || FAILED(SafeArrayGetVartype(sa, &element)) || element != tagged ||
+        elementSize(element) == 0 || SafeArrayGetElemsize(sa) != elementSize(element) ||
+        ((element == VT_VARIANT) != ((sa->fFeatures & FADF_VARIANT) != 0)) ||
+        ((element == VT_BSTR) != ((sa->fFeatures & FADF_BSTR) != 0)))
+        return errors::raiseRuntimeFailure(DISP_E_TYPEMISMATCH);
     LONG lo = 0, hi = -1;
-    if (SafeArrayGetDim(sa) != 1 || FAILED(SafeArrayGetLBound(sa, 1, &lo)) || FAILED(SafeArrayGetUBound(sa, 1, &hi)) ||
-        index < lo || index > hi)
-        return com::raise(kSubscript, kSource, L"Subscript out of range");
-    const VARTYPE element = static_cast<VARTYPE>(a.vt() & VT_TYPEMASK);
+    if (FAILED(SafeArrayGetLBound(sa, 1, &lo)) || FAILED(SafeArrayGetUBound(sa, 1, &hi)) || index < lo || index > hi)
+        return errors::raise(kSubscript, L"Subscript out of range");
     VARIANT& o = *out.put();
-    switch (element) {
-    case VT_VARIANT: hr = SafeArrayGetElement(sa, &index, &o); break;
-    case VT_I2: case VT_I4: case VT_R4: case VT_R8: case VT_UI1: case VT_BOOL: case VT_CY: case VT_DATE:
-    case VT_I1: case VT_UI2: case VT_UI4: case VT_INT: case VT_UINT: case VT_BSTR: case VT_DECIMAL:
-        hr = SafeArrayGetElement(sa, &index, element == VT_DECIMAL ? static_cast<void*>(&o.decVal) : static_cast<void*>(&o.lVal));
+    if (element == VT_VARIANT) {
+        hr = SafeArrayGetElement(sa, &index, &o);
+    } else {
+        // Storage of the element's own type: the variant's value field, which holds
+        // every scalar type (and a DECIMAL over the whole variant, tag included).
+        void* storage = element == VT_DECIMAL ? static_cast<void*>(&o.decVal) : static_cast<void*>(&o.llVal);
+        hr = SafeArrayGetElement(sa, &index, storage);
         if (SUCCEEDED(hr)) o.vt = element;
-        break;
-    default: hr = DISP_E_TYPEMISMATCH; break;
     }
-    return FAILED(hr) ? anglemath::fail(hr) : S_OK;
+    return FAILED(hr) ? errors::raiseRuntimeFailure(hr) : S_OK;
 }
 
 VARIANT byRef(SHORT* value) {
