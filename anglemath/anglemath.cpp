@@ -2,6 +2,7 @@
 // automation runtime's own variant arithmetic so that the number type of each step
 // (16-bit integer, single, double) follows the variant rules.
 #include "anglemath/anglemath.h"
+#include "anglemath/crtmath.h"
 #include "anglemath/errorreport.h"
 #include "server/comhelp.h"
 #include "server/errors.h"
@@ -107,21 +108,21 @@ HRESULT inverseCosine(const VARIANT& arg, VARIANT* result) {
         return S_OK;
     }
     FpStatus::clear();
-    const double rightAngle = 2.0 * std::atan(1.0);
+    const double rightAngle = 2.0 * crt::atan(1.0);
     if (FAILED(hr = FpStatus::check(rightAngle))) return hr;
 
     Var d2, negX, quotient;
     double dd = 0.0, q = 0.0;
     if (FAILED(hr = discriminant(x, d2)) || FAILED(hr = toDouble(d2, &dd))) return hr;
     FpStatus::clear();
-    const double s = std::sqrt(dd);
+    const double s = crt::sqrt(dd);
     if (FAILED(hr = FpStatus::check(s))) return hr;
     Var sv = Var::r8(s);
     if (FAILED(hr = step([&](VARIANT* o) { return VarNeg(x.get(), o); }, negX))) return hr;
     if (FAILED(hr = step([&](VARIANT* o) { return VarDiv(negX.get(), sv.get(), o); }, quotient))) return hr;
     if (FAILED(hr = toDouble(quotient, &q))) return hr;
     FpStatus::clear();
-    const double radians = std::atan(q) + rightAngle;
+    const double radians = crt::atan(q) + rightAngle;
     if (FAILED(hr = FpStatus::check(radians))) return hr;
     FpStatus::clear();
     const double degrees = radians / kDegree;
@@ -151,7 +152,7 @@ HRESULT calcAngleBody(const VARIANT& adjArg, const VARIANT& oppArg, VARIANT* res
         if (FAILED(hr = step([&](VARIANT* o) { return VarDiv(opp.get(), adj.get(), o); }, quotient))) return hr;
         if (FAILED(hr = toDouble(quotient, &q))) return hr;
         FpStatus::clear();
-        angle = static_cast<float>(std::fabs(std::atan(q)));
+        angle = static_cast<float>(std::fabs(crt::atan(q)));
         if (FAILED(hr = FpStatus::check(angle))) return hr;
     }
     if (FAILED(hr = compare(adj, Var::i2(0), &order))) return hr;
@@ -184,7 +185,7 @@ HRESULT oldCalcAngleBody(_PlugIn* self, const VARIANT& xArg, const VARIANT& yArg
     double s = 0.0;
     if (FAILED(hr = toDouble(sum, &s))) return hr;
     FpStatus::clear();
-    const double r = std::sqrt(s);
+    const double r = crt::sqrt(s);
     if (FAILED(hr = FpStatus::check(r))) return hr;
 
     Var angle;
@@ -242,8 +243,8 @@ HRESULT trig(const VARIANT& arg, VARIANT* result, double (*fn)(double)) {
     *result = r.detach();
     return S_OK;
 }
-double sine(double x) { return std::sin(x); }
-double cosine(double x) { return std::cos(x); }
+double sine(double x) { return crt::sin(x); }
+double cosine(double x) { return crt::cos(x); }
 } // namespace
 
 HRESULT SinDeg(const VARIANT& degrees, VARIANT* result) { return trig(degrees, result, sine); }

@@ -1,6 +1,7 @@
 // The calibration solution: camera angle, guide speeds and backlash from the five
 // sample points, in the single and double precision each value is defined in.
 #include "plugin/run.h"
+#include "anglemath/crtmath.h"
 #include "anglemath/errorreport.h"
 #include "server/errors.h"
 #include "server/modal.h"
@@ -69,10 +70,10 @@ HRESULT applySolution(_PlugIn* self, const host::Object& camera, const RunSettin
     // Move lengths: squares and sums in single precision, the root in double.
     double d1, d2;
     float d3, d4;
-    if (FAILED(hr = compute(d1, [&] { return std::sqrt(static_cast<double>(dx1 * dx1 + dy1 * dy1)); })) ||
-        FAILED(hr = compute(d2, [&] { return std::sqrt(static_cast<double>(dx2 * dx2 + dy2 * dy2)); })) ||
-        FAILED(hr = compute(d3, [&] { return static_cast<float>(std::sqrt(static_cast<double>(dx3 * dx3 + dy3 * dy3))); })) ||
-        FAILED(hr = compute(d4, [&] { return static_cast<float>(std::sqrt(static_cast<double>(dx4 * dx4 + dy4 * dy4))); })))
+    if (FAILED(hr = compute(d1, [&] { return crt::sqrt(static_cast<double>(dx1 * dx1 + dy1 * dy1)); })) ||
+        FAILED(hr = compute(d2, [&] { return crt::sqrt(static_cast<double>(dx2 * dx2 + dy2 * dy2)); })) ||
+        FAILED(hr = compute(d3, [&] { return static_cast<float>(crt::sqrt(static_cast<double>(dx3 * dx3 + dy3 * dy3))); })) ||
+        FAILED(hr = compute(d4, [&] { return static_cast<float>(crt::sqrt(static_cast<double>(dx4 * dx4 + dy4 * dy4))); })))
         return hr;
 
     // Backlash (shown only when asked for, always computed): a zero-length move or a

@@ -5,6 +5,7 @@
 #include "sim/uirobot.h"
 
 #include <commctrl.h>
+#include <cstdlib>
 #include <functional>
 #include <string>
 #include <vector>
@@ -238,18 +239,22 @@ TEST(SetupForm, LayoutFocusOrderKeysAndTooltips) {
     LONG style = 0, exStyle = 0;
     HWND owner = nullptr;
     RECT client = {}, placed = {};
+    int dpiX = 0, dpiY = 0;
     show([&](HWND dlg, UiRobot&) {
         HDC dc = GetDC(dlg);
-        int dpi = GetDeviceCaps(dc, LOGPIXELSX);
+        dpiX = GetDeviceCaps(dc, LOGPIXELSX);
+        dpiY = GetDeviceCaps(dc, LOGPIXELSY);
         ReleaseDC(dlg, dc);
         GetClientRect(dlg, &client);
-        if (dpi != 96) faults.push_back("display is not 96 dpi");
+        // Twips to pixels at the display's resolution (15 twips a pixel at 96 dpi).
+        auto x = [&](int twips) { return MulDiv(twips, dpiX, 1440); };
+        auto y = [&](int twips) { return MulDiv(twips, dpiY, 1440); };
         for (const Control& c : controls) {
             HWND w = GetDlgItem(dlg, c.id);
             RECT r;
             GetWindowRect(w, &r);
             MapWindowPoints(nullptr, dlg, reinterpret_cast<POINT*>(&r), 2);
-            if (r.left != c.left / 15 || r.top != c.top / 15 || r.right - r.left != c.width / 15 || r.bottom - r.top != c.height / 15)
+            if (r.left != x(c.left) || r.top != y(c.top) || r.right - r.left != x(c.width) || r.bottom - r.top != y(c.height))
                 faults.push_back("control " + std::to_string(c.id) + " misplaced");
             if (c.caption && simuser::textOf(w) != c.caption) faults.push_back("caption of " + std::to_string(c.id));
         }
@@ -271,8 +276,11 @@ TEST(SetupForm, LayoutFocusOrderKeysAndTooltips) {
         return true;
     });
     for (auto& f : faults) ADD_FAILURE() << f;
-    EXPECT_EQ(client.right, 224);
-    EXPECT_EQ(client.bottom, 300);
+    EXPECT_EQ(client.right, MulDiv(3360, dpiX, 1440));  // 224 x 300 at 96 dpi
+    EXPECT_EQ(client.bottom, MulDiv(4500, dpiY, 1440));
+    if (const char* dpi = getenv("BRASTOW_DPI")) {
+        EXPECT_EQ(dpiX, atoi(dpi)) << "the prefix's display resolution";
+    }
     EXPECT_EQ(focusAtOpen, IDOK);
     EXPECT_EQ(defaultId, IDOK);
     EXPECT_EQ(focusOrder, (std::vector<int>{IDCANCEL, IDC_NUMBER1, IDC_NUMBER3, IDC_NUMBER2, IDC_CHECK1, IDC_NUMBER4,

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include "tests/support.h"
 
+#include <algorithm>
 #include <cwctype>
 #include <string>
 
@@ -165,14 +166,22 @@ TEST_F(Module, ImportsOnlySystemDlls) {
     auto& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
     const char* allowed[] = {"kernel32.dll", "user32.dll", "advapi32.dll", "ole32.dll", "oleaut32.dll", "msvcrt.dll", "comctl32.dll", "gdi32.dll"};
     int count = 0;
+    std::vector<std::string> fromCrt;
     for (auto* d = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress); d->Name; ++d, ++count) {
         std::string name = reinterpret_cast<char*>(base + d->Name);
         for (auto& c : name) c = static_cast<char>(tolower(c));
         bool ok = false;
         for (auto* a : allowed) ok = ok || name == a;
         EXPECT_TRUE(ok) << "imports " << name;
+        if (name != "msvcrt.dll") continue;
+        for (auto* t = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->OriginalFirstThunk); t->u1.AddressOfData; ++t)
+            if (!IMAGE_SNAP_BY_ORDINAL(t->u1.Ordinal))
+                fromCrt.push_back(reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + t->u1.AddressOfData)->Name);
     }
     EXPECT_GT(count, 0);
+    // The trigonometry is the C runtime DLL's, not the x87 code of the static library.
+    for (const char* fn : {"sin", "cos", "atan"})
+        EXPECT_NE(std::find(fromCrt.begin(), fromCrt.end(), fn), fromCrt.end()) << fn << " is not the C runtime's";
 }
 
 TEST_F(Module, ResourcesCarryTheInterfaceIdentifierAndTheTypeLibrary) {

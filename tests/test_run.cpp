@@ -581,7 +581,7 @@ TEST_F(Run, EscapeDuringTheExposureWaitAbandonsTheRun) {
     SimSetExposureMs(600000);  // a camera that never finishes
     HostWindow host;
     int ticks = 0;
-    onTick = [&](UiRobot&) { if (++ticks == 20) host.press(VK_ESCAPE); };
+    onTick = [&](UiRobot&) { if (++ticks == 3) host.press(VK_ESCAPE); };
     Outcome o = run();
     EXPECT_EQ(o.result.hr, S_OK);
     EXPECT_TRUE(o.messages.empty());
@@ -641,8 +641,8 @@ TEST_F(Run, ASecondDoModalDuringARunIsRefusedAndTheRunGoesOn) {
     for (When when : {When::Form, When::Exposure, When::Click}) {
         for (bool same : {true, false}) {
             SimReset();
-            SimSetUser(TRUE, 200, 1);
-            SimSetExposureMs(when == When::Exposure ? 400 : 0);
+            SimSetUser(TRUE, 50, 1);  // long enough for the robot's tick to fall in each wait
+            SimSetExposureMs(when == When::Exposure ? 150 : 0);
             ReEntry host(plugIn);
             host.sameObject = same;
             bool posted = false;
@@ -708,7 +708,7 @@ TEST_F(Run, TheGuardIsReleasedOnEveryWayOut) {
 }
 
 TEST_F(Run, ARunInAnotherApartmentIsRefusedWhileOneIsInProgress) {
-    SimSetUser(TRUE, 200, 1);
+    SimSetUser(TRUE, 50, 1);
     CallResult other;
     bool started = false, finished = false;
     std::thread apartment;

@@ -28,6 +28,8 @@ fi
 quiet wineserver -p || true
 quiet "$WINE" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /t REG_SZ /d "$driver" /f
 quiet "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f
+# A display of BRASTOW_DPI dots per inch (default 96).
+quiet "$WINE" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "${BRASTOW_DPI:-96}" /f
 # The display driver is chosen when the desktop starts: restart it with the setting.
 quiet wineserver -k || true
 quiet wineserver -w || true
