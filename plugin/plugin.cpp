@@ -10,12 +10,31 @@
 
 namespace {
 
-// Members with a result take an out pointer; a missing one is the caller's fault.
+// Members with a result take an out pointer; a missing one, or an argument whose
+// reference leads nowhere, is the caller's fault.
 template <class Fn>
 HRESULT numeric(VARIANT* arg1, VARIANT* arg2, VARIANT* result, bool twoArgs, Fn fn) {
-    if (!result || !arg1 || (twoArgs && !arg2)) return errors::raiseRuntimeFailure(E_POINTER);
+    if (!result || !arg1 || (twoArgs && !arg2) || !com::readable(*arg1) || (twoArgs && !com::readable(*arg2)))
+        return errors::raiseRuntimeFailure(E_POINTER);
     VariantInit(result);
     return fn();
+}
+
+// What a call's DISPPARAMS must be before anything reads them: the arrays their counts
+// promise, no more names than arguments, and arguments that can be read. The runtime's
+// dispatch follows all of them unchecked.
+HRESULT checkParams(const DISPPARAMS* params, UINT* argErr) {
+    if (!params) return E_INVALIDARG;
+    if ((params->cArgs && !params->rgvarg) || (params->cNamedArgs && !params->rgdispidNamedArgs) ||
+        params->cNamedArgs > params->cArgs)
+        return E_INVALIDARG;
+    for (UINT i = 0; i < params->cArgs; ++i) {
+        if (!com::readable(params->rgvarg[i])) {
+            if (argErr) *argErr = i;
+            return E_POINTER;
+        }
+    }
+    return S_OK;
 }
 
 // The declared argument counts of the interface's members, read once from its type
@@ -47,17 +66,52 @@ BOOL CALLBACK readSignatures(PINIT_ONCE, PVOID context, PVOID*) {
     return TRUE;
 }
 
-// The member's declared argument count against the call's. Unknown members and
-// invocation kinds are left to the runtime, which refuses them.
-HRESULT checkArgumentCount(ITypeInfo* ti, DISPID id, WORD flags, const DISPPARAMS& params) {
-    if (!InitOnceExecuteOnce(&g_signaturesOnce, readSignatures, ti, nullptr)) return E_UNEXPECTED;
-    for (UINT i = 0; i < g_signatureCount; ++i) {
-        const Signature& s = g_signatures[i];
-        if (s.id != id || !(s.kind & flags)) continue;
-        if (params.cArgs > s.arguments) return DISP_E_BADPARAMCOUNT;
-        if (params.cArgs < s.arguments) return DISP_E_PARAMNOTOPTIONAL;
-        return S_OK;
+// The declared signature of the member a call names, or null for an unknown member or
+// invocation kind (left to the runtime, which refuses them).
+const Signature* signatureOf(ITypeInfo* ti, DISPID id, WORD flags) {
+    if (!InitOnceExecuteOnce(&g_signaturesOnce, readSignatures, ti, nullptr)) return nullptr;
+    for (UINT i = 0; i < g_signatureCount; ++i)
+        if (g_signatures[i].id == id && (g_signatures[i].kind & flags)) return &g_signatures[i];
+    return nullptr;
+}
+
+// The call's argument count against the member's. Refused here: the runtime's own
+// refusal of a wrong count can keep a reference to an object argument.
+HRESULT checkArgumentCount(const Signature* s, const DISPPARAMS& params) {
+    if (!s) return S_OK;
+    if (params.cArgs > s->arguments) return DISP_E_BADPARAMCOUNT;
+    if (params.cArgs < s->arguments) return DISP_E_PARAMNOTOPTIONAL;
+    return S_OK;
+}
+
+// A method call's named arguments put in the places of their parameters (a parameter's
+// identifier is its position, as GetIDsOfNames gives it): `slots` receives the
+// arguments in the runtime's reversed order and `out` describes them. Wine's
+// type-library dispatch keeps a reference to an object argument of a failing call whose
+// arguments all came by name; given them in place, it takes none.
+constexpr UINT kMaxArguments = 4;
+HRESULT positional(const DISPPARAMS& in, VARIANT (&slots)[kMaxArguments], DISPPARAMS& out, UINT* argErr) {
+    out = in;
+    if (in.cNamedArgs == 0) return S_OK;
+    if (in.cArgs > kMaxArguments) return DISP_E_BADPARAMCOUNT;
+    const UINT n = in.cArgs, byPosition = n - in.cNamedArgs;
+    bool filled[kMaxArguments] = {};
+    for (UINT k = 0; k < byPosition; ++k) {  // rgvarg[n - 1] is the first argument
+        slots[n - 1 - k] = in.rgvarg[n - 1 - k];
+        filled[k] = true;
     }
+    for (UINT i = 0; i < in.cNamedArgs; ++i) {
+        const DISPID param = in.rgdispidNamedArgs[i];
+        if (param < 0 || static_cast<UINT>(param) >= n || filled[param]) {
+            if (argErr) *argErr = i;
+            return DISP_E_PARAMNOTFOUND;
+        }
+        slots[n - 1 - static_cast<UINT>(param)] = in.rgvarg[i];
+        filled[param] = true;
+    }
+    out.rgvarg = slots;
+    out.rgdispidNamedArgs = nullptr;
+    out.cNamedArgs = 0;
     return S_OK;
 }
 
@@ -69,7 +123,7 @@ const DISPID kDoModalId = 0x60030008;
 // Wine's type-library dispatch keeps a reference to an interface argument that it
 // had to convert (from IUnknown or through a reference) and never gives it back.
 HRESULT PlugIn::invokeDoModal(const DISPPARAMS& params, EXCEPINFO* excep, UINT* argErr) {
-    if (params.cNamedArgs != 0) return DISP_E_NONAMEDARGS;
+    // Named arguments are in their places by now (Doc:=doc too).
     com::Var doc;
     HRESULT hr = com::Var::deref(params.rgvarg[0], doc);
     if (SUCCEEDED(hr) && doc.vt() == VT_ERROR && doc.get()->scode == DISP_E_PARAMNOTFOUND) return DISP_E_PARAMNOTOPTIONAL;
@@ -143,6 +197,9 @@ STDMETHODIMP PlugIn::GetTypeInfo(UINT index, LCID, ITypeInfo** out) {
 
 STDMETHODIMP PlugIn::GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
     if (iid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
+    if (!names || !ids || count == 0) return E_INVALIDARG;
+    for (UINT i = 0; i < count; ++i)
+        if (!names[i]) return E_INVALIDARG;
     com::Ptr<ITypeInfo> ti;
     HRESULT hr = runtime::typeInfo(IID__PlugIn, ti.put());
     if (FAILED(hr)) return hr;
@@ -152,17 +209,19 @@ STDMETHODIMP PlugIn::GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID
 STDMETHODIMP PlugIn::Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS* params,
                             VARIANT* result, EXCEPINFO* excep, UINT* argErr) {
     if (iid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
-    if (!params) return E_INVALIDARG;
-    com::Ptr<ITypeInfo> ti;
-    HRESULT hr = runtime::typeInfo(IID__PlugIn, ti.put());
+    HRESULT hr = checkParams(params, argErr);
     if (FAILED(hr)) return hr;
-    // A wrong argument count is refused here: the runtime's own refusal of it can
-    // keep a reference to an object argument.
-    if (FAILED(hr = checkArgumentCount(ti.get(), id, flags, *params))) return hr;
+    com::Ptr<ITypeInfo> ti;
+    if (FAILED(hr = runtime::typeInfo(IID__PlugIn, ti.put()))) return hr;
+    const Signature* signature = signatureOf(ti.get(), id, flags);
+    if (FAILED(hr = checkArgumentCount(signature, *params))) return hr;
+    DISPPARAMS call = *params;
+    VARIANT slots[kMaxArguments];
+    if (signature && signature->kind == INVOKE_FUNC && FAILED(hr = positional(*params, slots, call, argErr))) return hr;
     // Keep the object alive for the whole call, whatever the member does.
     com::Ptr<_PlugIn> self(this);
-    if (id == kDoModalId && (flags & DISPATCH_METHOD)) return invokeDoModal(*params, excep, argErr);
-    return DispInvoke(static_cast<_PlugIn*>(this), ti.get(), id, flags, params, result, excep, argErr);
+    if (id == kDoModalId && (flags & DISPATCH_METHOD)) return invokeDoModal(call, excep, argErr);
+    return DispInvoke(static_cast<_PlugIn*>(this), ti.get(), id, flags, &call, result, excep, argErr);
 }
 
 STDMETHODIMP PlugIn::InterfaceSupportsErrorInfo(REFIID iid) {

@@ -118,6 +118,20 @@ private:
     VARIANT v_;
 };
 
+// True when a variant can be read without following a pointer that leads nowhere: every
+// reference (VT_BYREF) points somewhere, references to variants end within a few levels
+// (one that leads back to itself never ends), and a record has its record information.
+// The runtime's copies and conversions follow these pointers unchecked.
+inline bool readable(const VARIANT& v, int depth = 0) {
+    const VARTYPE type = static_cast<VARTYPE>(v.vt & VT_TYPEMASK);
+    if (v.vt & VT_BYREF) {
+        if (!v.byref) return false;
+        if (type == VT_VARIANT && !(v.vt & VT_ARRAY)) return depth < 3 && readable(*v.pvarVal, depth + 1);
+    }
+    if (type == VT_RECORD && !(v.vt & VT_ARRAY)) return v.pRecInfo != nullptr;
+    return true;
+}
+
 // The five values of an automation error.
 struct Error {
     HRESULT number = S_OK;

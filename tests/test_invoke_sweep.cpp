@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include "tests/support.h"
 
+#include <algorithm>
 #include <cmath>
 #include <deque>
 #include <limits>
@@ -132,7 +133,7 @@ TEST(InvokeSweep, HundredThousandRandomCallsEndCleanly) {
     auto canUnload = reinterpret_cast<CanUnload>(reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
 
     Sweep sweep(20261208u);
-    int ok = 0, failed = 0;
+    int ok = 0, failed = 0, refused = 0;
     {
         auto plugIn = createPlugIn();
         ASSERT_TRUE(plugIn);
@@ -144,8 +145,25 @@ TEST(InvokeSweep, HundredThousandRandomCallsEndCleanly) {
             for (auto& a : args) raw.push_back(*a.get());
             DISPPARAMS dp = {raw.empty() ? nullptr : raw.data(), nullptr, static_cast<UINT>(raw.size()), 0};
             WORD flags = sweep.flags();
-            DISPID named = DISPID_PROPERTYPUT;
-            if ((flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) && n > 0) { dp.rgdispidNamedArgs = &named; dp.cNamedArgs = 1; }
+            DISPID named[3] = {DISPID_PROPERTYPUT, 0, 1};
+            if ((flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) && n > 0) { dp.rgdispidNamedArgs = named; dp.cNamedArgs = 1; }
+            // One call in ten is malformed: arrays missing for their counts, more names
+            // than arguments, named arguments by parameter, references that lead nowhere.
+            bool malformed = false;
+            switch (sweep.pick(10) ? -1 : sweep.pick(5)) {
+            case 0: dp.rgvarg = nullptr; dp.cArgs = 1 + static_cast<UINT>(sweep.pick(3)); malformed = true; break;
+            case 1: dp.rgdispidNamedArgs = nullptr; dp.cNamedArgs = 1; malformed = n > 0; break;
+            case 2: dp.rgdispidNamedArgs = named + 1; dp.cNamedArgs = static_cast<UINT>(n) + 1; malformed = true; break;
+            case 3: if (n > 0) { dp.rgdispidNamedArgs = named + 1; dp.cNamedArgs = static_cast<UINT>(std::min(n, 2)); } break;
+            case 4: if (n > 0) {
+                        VARIANT& v = raw[static_cast<size_t>(sweep.pick(n))];
+                        VariantInit(&v);  // the copy only: `args` keeps and frees the value
+                        v.vt = static_cast<VARTYPE>(VT_BYREF | (sweep.pick(2) ? VT_VARIANT : VT_R8));
+                        v.byref = nullptr;
+                        malformed = true;
+                    } break;
+            default: break;
+            }
             Var result;
             EXCEPINFO ex = {};
             UINT argErr = 0;
@@ -153,6 +171,10 @@ TEST(InvokeSweep, HundredThousandRandomCallsEndCleanly) {
             HRESULT hr = plugIn->Invoke(sweep.member(), IID_NULL, LOCALE_USER_DEFAULT, flags, &dp,
                                         wantResult ? result.put() : nullptr, &ex, sweep.pick(2) ? &argErr : nullptr);
             if (hr == DISP_E_EXCEPTION) com::fromExcepInfo(ex, L"");
+            if (malformed) {
+                EXPECT_TRUE(hr == E_INVALIDARG || hr == E_POINTER) << "a malformed call gave 0x" << std::hex << hr;
+                ++refused;
+            }
             if (SUCCEEDED(hr)) ++ok; else ++failed;
             sweep.releaseKept();
         }
@@ -162,8 +184,118 @@ TEST(InvokeSweep, HundredThousandRandomCallsEndCleanly) {
     }
     EXPECT_GT(ok, 1000);
     EXPECT_GT(failed, 1000);
+    EXPECT_GT(refused, 5000);
     for (auto& p : sweep.probes) EXPECT_EQ(p.refs, 1) << "an object argument was not released";
     CoFreeUnusedLibraries();
     EXPECT_EQ(canUnload(), S_OK) << "an object of the module is still alive";
     FreeLibrary(module);
+}
+
+// ---- malformed calls, each in a child process so that a crash fails the test ---------------
+
+namespace {
+
+const wchar_t kCaseVariable[] = L"BRASTOW_MALFORMED_CASE";
+
+// One malformed call and the result the platform's rules give it.
+struct Malformed {
+    const char* what;
+    HRESULT expected;
+    HRESULT (*call)(IDispatch*);
+};
+
+HRESULT invokeRaw(IDispatch* d, DISPID id, DISPPARAMS* dp, WORD flags = DISPATCH_METHOD) {
+    Var result;
+    EXCEPINFO ex = {};
+    UINT argErr = 0;
+    HRESULT hr = d->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, dp, result.put(), &ex, &argErr);
+    if (hr == DISP_E_EXCEPTION) com::fromExcepInfo(ex, L"");
+    return hr;
+}
+
+const Malformed kMalformed[] = {
+    {"no DISPPARAMS at all", E_INVALIDARG, [](IDispatch* d) { return invokeRaw(d, 0x60030001, nullptr); }},
+    {"cArgs 1 with no argument array", E_INVALIDARG,
+     [](IDispatch* d) { DISPPARAMS dp = {nullptr, nullptr, 1, 0}; return invokeRaw(d, 0x60030001, &dp); }},
+    {"a named argument with no identifier array", E_INVALIDARG,
+     [](IDispatch* d) { Var x = Var::i2(1); DISPPARAMS dp = {x.get(), nullptr, 1, 1}; return invokeRaw(d, 0x60030001, &dp); }},
+    {"more named arguments than arguments", E_INVALIDARG,
+     [](IDispatch* d) { Var x = Var::i2(1); DISPID ids[2] = {0, 1};
+                        DISPPARAMS dp = {x.get(), ids, 1, 2}; return invokeRaw(d, 0x60030007, &dp); }},
+    {"a typed reference whose pointer is null", E_POINTER,
+     [](IDispatch* d) { VARIANT v; v.vt = VT_BYREF | VT_R8; v.pdblVal = nullptr;
+                        DISPPARAMS dp = {&v, nullptr, 1, 0}; return invokeRaw(d, 0x60030004, &dp); }},
+    {"a reference to a variant that is null", E_POINTER,
+     [](IDispatch* d) { VARIANT v; v.vt = VT_BYREF | VT_VARIANT; v.pvarVal = nullptr;
+                        DISPPARAMS dp = {&v, nullptr, 1, 0}; return invokeRaw(d, 0x60030001, &dp); }},
+    {"a reference to a variant that refers to itself", E_POINTER,
+     [](IDispatch* d) { VARIANT v; v.vt = VT_BYREF | VT_VARIANT; v.pvarVal = &v;
+                        DISPPARAMS dp = {&v, nullptr, 1, 0}; return invokeRaw(d, 0x60030005, &dp); }},
+    {"a null object reference for DoModal's document", E_POINTER,
+     [](IDispatch* d) { VARIANT v; v.vt = VT_BYREF | VT_DISPATCH; v.ppdispVal = nullptr;
+                        DISPPARAMS dp = {&v, nullptr, 1, 0}; return invokeRaw(d, 0x60030008, &dp); }},
+    {"a record without record information", E_POINTER,
+     [](IDispatch* d) { VARIANT v; v.vt = VT_RECORD; v.pvRecord = nullptr; v.pRecInfo = nullptr;
+                        DISPPARAMS dp = {&v, nullptr, 1, 0}; return invokeRaw(d, 0x60030002, &dp); }},
+    {"GetIDsOfNames with no names", E_INVALIDARG,
+     [](IDispatch* d) { DISPID id; return d->GetIDsOfNames(IID_NULL, nullptr, 1, 0, &id); }},
+    {"GetIDsOfNames with no room for the identifiers", E_INVALIDARG,
+     [](IDispatch* d) { LPOLESTR n = const_cast<LPOLESTR>(L"Sign"); return d->GetIDsOfNames(IID_NULL, &n, 1, 0, nullptr); }},
+    {"GetIDsOfNames with a null name", E_INVALIDARG,
+     [](IDispatch* d) { LPOLESTR n[2] = {const_cast<LPOLESTR>(L"CalcAngle"), nullptr}; DISPID ids[2];
+                        return d->GetIDsOfNames(IID_NULL, n, 2, 0, ids); }},
+    {"the dual interface called with a null typed reference", E_POINTER,
+     [](IDispatch* d) { com::Ptr<_PlugIn> p; HRESULT hr = d->QueryInterface(IID__PlugIn, p.putVoid());
+                        if (FAILED(hr)) return hr;
+                        VARIANT v; v.vt = VT_BYREF | VT_R4; v.pfltVal = nullptr; Var r;
+                        hr = p->Sign(&v, r.put());
+                        com::Error e = com::takeError(hr, L"");
+                        return e.number == com::kInvalidArgument ? E_POINTER : hr; }},
+};
+
+// A crash ends the child at once with the exception's code (no debugger is started).
+LONG WINAPI exitOnCrash(EXCEPTION_POINTERS* e) {
+    ExitProcess(e->ExceptionRecord->ExceptionCode);
+}
+
+DWORD runChild(size_t index) {
+    wchar_t exe[MAX_PATH];
+    GetModuleFileNameW(nullptr, exe, MAX_PATH);
+    std::wstring cmd = L"\"" + std::wstring(exe) + L"\" --gtest_filter=MalformedChild.OneCall";
+    SetEnvironmentVariableW(kCaseVariable, std::to_wstring(index).c_str());
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi = {};
+    DWORD code = 0xFFFFFFFF;
+    if (CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+        if (WaitForSingleObject(pi.hProcess, 30000) == WAIT_TIMEOUT) TerminateProcess(pi.hProcess, 0xDEAD);
+        GetExitCodeProcess(pi.hProcess, &code);
+        CloseHandle(pi.hThread);
+        CloseHandle(pi.hProcess);
+    }
+    SetEnvironmentVariableW(kCaseVariable, nullptr);
+    return code;
+}
+
+} // namespace
+
+// The child's part: one malformed call, which must return the expected result.
+TEST(MalformedChild, OneCall) {
+    wchar_t buf[16];
+    if (!GetEnvironmentVariableW(kCaseVariable, buf, 16)) GTEST_SKIP() << "run by MalformedCalls in a child process";
+    const Malformed& m = kMalformed[static_cast<size_t>(_wtoi(buf))];
+    SetUnhandledExceptionFilter(exitOnCrash);
+    MessageBoxBlocker blocker;
+    auto plugIn = createPlugIn();
+    ASSERT_TRUE(plugIn);
+    EXPECT_EQ(m.call(plugIn.get()), m.expected) << m.what;
+    EXPECT_EQ(MessageBoxBlocker::blocked(), 0) << "no member code ran";
+}
+
+TEST(MalformedCalls, AreRefusedWithThePlatformsResultsAndNeverCrash) {
+    for (size_t i = 0; i < ARRAYSIZE(kMalformed); ++i) {
+        const DWORD code = runChild(i);
+        EXPECT_EQ(code, 0u) << kMalformed[i].what << ": the child " << (code > 1 ? "crashed" : "got another result")
+                            << " (exit code 0x" << std::hex << code << ")";
+    }
 }

@@ -503,3 +503,39 @@ TEST(Dispatch, EarlyBoundThroughTheDualInterface) {
     ASSERT_EQ(d.query(IID_ISupportErrorInfo, sei), S_OK);
     EXPECT_EQ(sei->InterfaceSupportsErrorInfo(IID__PlugIn), S_OK);
 }
+
+TEST(Dispatch, ArgumentsByName) {
+    auto d = createPlugIn();
+    ASSERT_TRUE(d);
+    // GetIDsOfNames gives the parameters' identifiers, their positions.
+    LPOLESTR names[3] = {const_cast<LPOLESTR>(L"CalcAngle"), const_cast<LPOLESTR>(L"opp"), const_cast<LPOLESTR>(L"ADJ")};
+    DISPID ids[3] = {};
+    ASSERT_EQ(d->GetIDsOfNames(IID_NULL, names, 3, 0, ids), S_OK);
+    EXPECT_EQ(ids[0], 0x60030007);
+    EXPECT_EQ(ids[1], 1);
+    EXPECT_EQ(ids[2], 0);
+    LPOLESTR doc[2] = {const_cast<LPOLESTR>(L"DoModal"), const_cast<LPOLESTR>(L"Doc")};
+    ASSERT_EQ(d->GetIDsOfNames(IID_NULL, doc, 2, 0, ids), S_OK);
+    EXPECT_EQ(ids[1], 0);
+
+    // CalcAngle(opp:=4, adj:=3) is CalcAngle(3, 4); opp:=4 after a first argument 3 too.
+    auto byName = [&](std::vector<com::Var> args, std::vector<DISPID> named) {
+        std::vector<VARIANT> raw;
+        for (auto& a : args) raw.push_back(*a.get());  // rgvarg[i] goes with named[i]
+        DISPPARAMS dp = {raw.data(), named.data(), static_cast<UINT>(raw.size()), static_cast<UINT>(named.size())};
+        CallResult r;
+        EXCEPINFO ex = {};
+        r.hr = d->Invoke(0x60030007, IID_NULL, 0, DISPATCH_METHOD, &dp, r.value.put(), &ex, &r.argErr);
+        if (r.hr == DISP_E_EXCEPTION) r.error = com::fromExcepInfo(ex, L"");
+        return r;
+    };
+    CallResult r = byName({com::Var::i2(4), com::Var::i2(3)}, {1, 0});
+    ASSERT_EQ(r.hr, S_OK);
+    EXPECT_NEAR(r.value.get()->dblVal, -53.130101779804896, 1e-10);
+    r = byName({com::Var::i2(4), com::Var::i2(3)}, {1});  // adj 3 in its place, opp by name
+    ASSERT_EQ(r.hr, S_OK);
+    EXPECT_NEAR(r.value.get()->dblVal, -53.130101779804896, 1e-10);
+    // A name that is no parameter, or one given twice.
+    EXPECT_EQ(byName({com::Var::i2(4), com::Var::i2(3)}, {1, 7}).hr, DISP_E_PARAMNOTFOUND);
+    EXPECT_EQ(byName({com::Var::i2(4), com::Var::i2(3)}, {1, 1}).hr, DISP_E_PARAMNOTFOUND);
+}

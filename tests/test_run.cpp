@@ -848,3 +848,23 @@ TEST_F(Run, AQuitWhileAMessageIsOpenEndsTheRunAndWritesNothingMore) {
     }
     onTick = nullptr;
 }
+
+TEST_F(Run, DoModalTakesItsDocumentByName) {
+    // DoModal Doc:=doc, as Basic clients pass it.
+    UiRobot robot;
+    int shown = 0;
+    robot.onDialog = [&](HWND dlg) { ++shown; simuser::fillSetupForm(dlg, SetupEntry{}); return true; };
+    com::Ptr<IDispatch> doc(SimHostDocument(), false);
+    Var arg = Var::object(doc.get());
+    DISPID named = 0;
+    DISPPARAMS dp = {arg.get(), &named, 1, 1};
+    EXCEPINFO ex = {};
+    EXPECT_EQ(plugIn->Invoke(0x60030008, IID_NULL, 0, DISPATCH_METHOD, &dp, nullptr, &ex, nullptr), S_OK);
+    EXPECT_EQ(shown, 1);
+    EXPECT_EQ(written(L"GuiderAngle").vt(), VT_R4);
+    named = 3;  // no such parameter: refused before anything runs
+    UINT argErr = 99;
+    EXPECT_EQ(plugIn->Invoke(0x60030008, IID_NULL, 0, DISPATCH_METHOD, &dp, nullptr, &ex, &argErr), DISP_E_PARAMNOTFOUND);
+    EXPECT_EQ(argErr, 0u);
+    EXPECT_EQ(shown, 1);
+}
