@@ -9,9 +9,10 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
   updated=0
 fi
 # Both editions' cross compilers and Wine loaders (wine32 for the 32-bit edition, wine64
-# for the 64-bit one), the simulated user's tools and the installer's compiler.
+# for the 64-bit one), the simulated user's tools, the installer's compiler, and mpmath
+# for the correctly rounded references of the math tests.
 for p in cmake make python3 g++-mingw-w64-i686 g++-mingw-w64-x86-64-posix mingw-w64-tools libwine-dev \
-         wine wine32:i386 wine64 xvfb xauth fonts-wine imagemagick xdotool nsis googletest; do
+         wine wine32:i386 wine64 xvfb xauth fonts-wine imagemagick xdotool nsis googletest python3-mpmath; do
   have "$p" || need+=("$p")
 done
 if [ ${#need[@]} -gt 0 ] || [ "${updated:-1}" = 0 ]; then
