@@ -756,7 +756,10 @@ Var lyingArray(VARTYPE tag, VARTYPE elements, ULONG count = 11) {
 
 TEST_F(Run, AMeasurementWhoseTypeTagLiesIsRefusedBeforeAnythingIsStored) {
     struct Case { VARTYPE tag, elements; };
-    const Case lies[] = {{VT_I2, VT_VARIANT}, {VT_R8, VT_I2}, {VT_VARIANT, VT_R8}, {VT_R4, VT_R8}, {VT_BSTR, VT_I4}};
+    // Elements of another size, and of the same size but another type (read by the tag,
+    // a single's bits would become an integer).
+    const Case lies[] = {{VT_I2, VT_VARIANT}, {VT_R8, VT_I2}, {VT_VARIANT, VT_R8}, {VT_R4, VT_R8}, {VT_BSTR, VT_I4},
+                         {VT_I4, VT_R4}, {VT_R8, VT_CY}};
     for (const Case& c : lies) {
         SimReset();
         SimSetUser(TRUE, 1, 1);
