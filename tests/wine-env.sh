@@ -36,3 +36,11 @@ wine_can_run() {
 
 # winepath -w through the right loader.
 wine_path() { "$WINE" winepath.exe -w "$1" 2>/dev/null | tr -d '\r'; }
+
+# The edition this machine runs, for the tool scripts: sets `bits` and `tree` (the build
+# folder under ROOT): the 32-bit one, the primary product, where 32-bit programs run;
+# else the 64-bit one.
+wine_edition() {
+  bits=32 tree=$1/build
+  if ! wine_can_run 32 2>/dev/null; then bits=64 tree=$1/build-x64; fi
+}

@@ -12,8 +12,7 @@ if [ "${1:-}" = --demo ]; then
   dir=${2:?"--demo needs a folder for the screenshots"}
   source "$root/tools/wine-env.sh"
   bash "$root/tools/build.sh" >/dev/null
-  bits=32 tree=$root/build
-  wine_can_run 32 2>/dev/null || { bits=64 tree=$root/build-x64; }
+  wine_edition "$root"
   env -u DISPLAY BRASTOW_GUI_VERBOSE=1 bash "$root/tests/gui-test.sh" "$bits" "$tree" --shots "$dir"
   echo "Screenshots of every step: $(cd "$dir" && pwd)/step-*.png"
   exit

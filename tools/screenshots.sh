@@ -5,8 +5,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 source "$root/tests/wine-env.sh"
 bash "$root/tools/build.sh" >/dev/null
-bits=32 tree=$root/build
-wine_can_run 32 2>/dev/null || { bits=64 tree=$root/build-x64; }
+wine_edition "$root"
 shots=$(mktemp -d)
 trap 'rm -rf "$shots"' EXIT
 env -u DISPLAY LC_ALL=en_US.UTF-8 bash "$root/tests/gui-test.sh" "$bits" "$tree" --shots "$shots"

@@ -6,11 +6,8 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 source "$root/tests/wine-env.sh"
 use_wine_prefix() {
   bash "$root/tools/build.sh" >/dev/null
-  bits=32 tree=$root/build
-  if ! wine_can_run 32 2>/dev/null; then
-    bits=64 tree=$root/build-x64
-    echo "(this machine cannot run 32-bit programs: using the 64-bit edition, $tree)" >&2
-  fi
+  wine_edition "$root"
+  [ "$bits" = 64 ] && echo "(this machine cannot run 32-bit programs: using the 64-bit edition, $tree)" >&2
   wine_env "$bits" "$tree/$1"
   if [ "${2:-}" = x11 ]; then export BRASTOW_DISPLAY=1; else unset BRASTOW_DISPLAY; fi
   bash "$root/tests/wine-prefix.sh" start "$bits" "$tree" >/dev/null
