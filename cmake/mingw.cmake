@@ -1,18 +1,7 @@
-# Cross compiling for Windows with Debian's mingw-w64 (posix thread variant). Included by
-# mingw-i686.cmake (the 32-bit edition) and mingw-x86_64.cmake (the 64-bit edition),
+# Cross compiling for Windows with Debian's mingw-w64 GCC (posix thread variant). Included
+# by mingw-i686.cmake (the 32-bit edition) and mingw-x86_64.cmake (the 64-bit edition),
 # which set BRASTOW_ARCH first.
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR ${BRASTOW_ARCH})
-set(TOOLCHAIN_PREFIX ${BRASTOW_ARCH}-w64-mingw32)
+include(${CMAKE_CURRENT_LIST_DIR}/target.cmake)
 set(CMAKE_C_COMPILER ${TOOLCHAIN_PREFIX}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${TOOLCHAIN_PREFIX}-g++-posix)
 set(CMAKE_RC_COMPILER ${TOOLCHAIN_PREFIX}-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/${TOOLCHAIN_PREFIX})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-if(BRASTOW_ARCH STREQUAL x86_64)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-run.sh 64)
-else()
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-run.sh 32)
-endif()

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing (as root), then configures and builds both editions:
-# build/ the 32-bit one (the primary product), build-x64/ the 64-bit one.
+# Installs what is missing (as root), then configures and builds both editions with both
+# toolchains: build/ the 32-bit edition (the primary product) and build-x64/ the 64-bit one
+# with mingw-w64 GCC, build-clang/ and build-clang-x64/ the same with clang and lld.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 if [ "$(id -u)" = 0 ]; then bash "$root/tools/setup.sh"; fi
@@ -11,3 +12,5 @@ build() {  # build FOLDER TOOLCHAIN
 }
 build build-x64 mingw-x86_64
 build build mingw-i686
+build build-clang-x64 clang-x86_64
+build build-clang clang-i686
