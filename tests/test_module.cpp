@@ -1,6 +1,7 @@
 // The module boundary: registration, exports, resources, type library and dispatch.
 #include <gtest/gtest.h>
 #include "tests/support.h"
+#include "setup/sample_ids.h"
 
 #include <algorithm>
 #include <cwctype>
@@ -194,6 +195,70 @@ TEST_F(Module, ResourcesCarryTheInterfaceIdentifierAndTheTypeLibrary) {
     EXPECT_EQ(length, 16u);
     EXPECT_EQ(memcmp(bytes + 4, &IID__PlugIn, 16), 0);
     EXPECT_NE(FindResourceExW(module, L"TYPELIB", MAKEINTRESOURCEW(1), MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL)), nullptr);
+}
+
+// The form's template as stored, control by control: class, styles and extended styles.
+// Resource compilers differ in the styles they add to the short statements (rc.exe and
+// llvm-rc give labels WS_GROUP, windres does not), so every toolchain must store these.
+TEST_F(Module, SetupFormTemplateSpellsOutEveryStyle) {
+    HRSRC r = FindResourceExW(module, MAKEINTRESOURCEW(5) /* RT_DIALOG */, MAKEINTRESOURCEW(IDD_SAMPLE),
+                              MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL));
+    ASSERT_NE(r, nullptr);
+    const BYTE* at = static_cast<const BYTE*>(LockResource(LoadResource(module, r)));
+    const BYTE* end = at + SizeofResource(module, r);
+    auto word = [&] { WORD w = 0; if (at + 2 <= end) memcpy(&w, at, 2); at += 2; return w; };
+    auto dword = [&] { DWORD d = 0; if (at + 4 <= end) memcpy(&d, at, 4); at += 4; return d; };
+    auto text = [&]() -> std::wstring {  // a name or an ordinal ("#n")
+        WORD first = word();
+        if (first == 0xFFFF) return L"#" + std::to_wstring(word());
+        std::wstring s;
+        for (WORD c = first; c != 0 && at < end; c = word()) s += static_cast<wchar_t>(c);
+        return s;
+    };
+    ASSERT_EQ(word(), 1);       // DLGTEMPLATEEX
+    ASSERT_EQ(word(), 0xFFFF);
+    dword();                    // help identifier
+    EXPECT_EQ(dword(), static_cast<DWORD>(WS_EX_DLGMODALFRAME));
+    EXPECT_EQ(dword(), static_cast<DWORD>(DS_MODALFRAME | DS_SETFONT | WS_POPUP | WS_CAPTION | WS_SYSMENU));
+    const WORD count = word();
+    at += 8;                    // position and size
+    EXPECT_EQ(text(), L"");     // no menu
+    EXPECT_EQ(text(), L"");     // the standard dialog class
+    EXPECT_EQ(text(), L"Guide star setup");
+    word(); word(); at += 2;    // point size, weight, italic and character set
+    EXPECT_EQ(text(), L"MS Sans Serif");
+
+    const DWORD child = WS_CHILD | WS_VISIBLE;
+    const DWORD field = child | WS_BORDER | WS_TABSTOP | ES_LEFT | ES_AUTOHSCROLL;
+    const DWORD label = child | SS_LEFT | SS_NOTIFY;
+    struct Item { DWORD id; const wchar_t* cls; DWORD style; };
+    const Item expected[] = {
+        {IDOK, L"#128", child | WS_TABSTOP | BS_DEFPUSHBUTTON}, {IDCANCEL, L"#128", child | WS_TABSTOP | BS_PUSHBUTTON},
+        {IDC_NUMBER1, L"#129", field}, {IDC_LABEL1, L"#130", label}, {IDC_LABEL3, L"#130", label},
+        {IDC_NUMBER3, L"#129", field}, {IDC_NUMBER2, L"#129", field}, {IDC_LABEL2, L"#130", label},
+        {IDC_CHECK1, L"#128", child | WS_TABSTOP | BS_AUTOCHECKBOX}, {IDC_LABEL4, L"#130", label},
+        {IDC_NUMBER4, L"#129", field}, {IDC_LABEL5, L"#130", label}, {IDC_NUMBER5, L"#129", field}};
+    ASSERT_EQ(count, ARRAYSIZE(expected));
+    auto base = static_cast<const BYTE*>(LockResource(LoadResource(module, r)));
+    for (const Item& e : expected) {
+        at = base + ((at - base + 3) & ~3);  // items start on a DWORD boundary
+        dword();
+        const DWORD exStyle = dword(), style = dword();
+        at += 8;
+        const DWORD id = dword();
+        std::wstring cls = text();
+        for (auto& c : cls) c = static_cast<wchar_t>(towlower(c));
+        if (cls == L"button") cls = L"#128";
+        if (cls == L"edit") cls = L"#129";
+        if (cls == L"static") cls = L"#130";
+        text();
+        at += word();           // creation data
+        ASSERT_LE(at, end);
+        EXPECT_EQ(id, e.id);
+        EXPECT_EQ(cls, e.cls) << "control " << e.id;
+        EXPECT_EQ(style, e.style) << "control " << e.id << std::hex << ": 0x" << style;
+        EXPECT_EQ(exStyle, 0u) << "control " << e.id;
+    }
 }
 
 TEST_F(Module, VersionBlockHasEveryField) {
