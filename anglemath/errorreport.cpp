@@ -3,23 +3,7 @@
 #include "server/errors.h"
 #include "server/modal.h"
 
-#include <cmath>
-#include <float.h>
-
 namespace anglemath {
-
-// The C runtime's status word covers both the x87 unit (which the automation
-// runtime's arithmetic may use) and SSE (which Brastow's own arithmetic uses).
-void FpStatus::clear() { _clearfp(); }
-
-HRESULT FpStatus::check(double value) {
-    // The status bits have the values of the exception masks (_SW_x == _EM_x).
-    const unsigned int flags = _clearfp();
-    if (flags & _EM_ZERODIVIDE) return errors::raiseRuntimeFailure(DISP_E_DIVBYZERO);
-    if (flags & _EM_OVERFLOW) return errors::raiseRuntimeFailure(DISP_E_OVERFLOW);
-    if ((flags & _EM_INVALID) || std::isnan(value)) return errors::raiseRuntimeFailure(E_INVALIDARG);
-    return S_OK;
-}
 
 namespace {
 
@@ -37,13 +21,13 @@ com::Bstr argumentText(const VARIANT& arg) {
 
 } // namespace
 
-HRESULT reportAndRaise(HRESULT hr, const wchar_t* prefix, const ReportArg* args, int count) {
+HRESULT reportAndRaise(HRESULT hr, const wchar_t* prefix, std::initializer_list<ReportArg> args) {
     // Take the failure's values first: showing a message may run other code.
     com::Error e = com::takeError(hr, errors::kSource);
     com::Bstr text(prefix);
-    for (int i = 0; i < count; ++i) {
-        if (args[i].label) text.append(args[i].label);
-        text.append(argumentText(*args[i].value));
+    for (const ReportArg& a : args) {
+        if (a.label) text.append(a.label);
+        text.append(argumentText(*a.value));
     }
     // A quit request while the message is open changes nothing here: the member still
     // fails with its own error, and a run that called it ends with that.

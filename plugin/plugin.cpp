@@ -1,10 +1,10 @@
 #include "plugin/plugin.h"
 #include "plugin/rundriver.h"
 #include "anglemath/anglemath.h"
-#include "anglemath/errorreport.h"
 #include "server/comhelp.h"
 #include "server/errors.h"
 #include "server/runtime.h"
+#include "server/dispids.h"
 
 #include <new>
 
@@ -115,8 +115,6 @@ HRESULT positional(const DISPPARAMS& in, VARIANT (&slots)[kMaxArguments], DISPPA
     return S_OK;
 }
 
-const DISPID kDoModalId = 0x60030008;
-
 } // namespace
 
 // DoModal's document argument is converted here with the runtime's own conversion:
@@ -145,9 +143,6 @@ HRESULT PlugIn::invokeDoModal(const DISPPARAMS& params, EXCEPINFO* excep, UINT* 
     excep->dwHelpContext = e.helpContext;
     return DISP_E_EXCEPTION;
 }
-
-void* PlugIn::operator new(size_t size, const std::nothrow_t&) noexcept { return HeapAlloc(GetProcessHeap(), 0, size); }
-void PlugIn::operator delete(void* p) noexcept { if (p) HeapFree(GetProcessHeap(), 0, p); }
 
 PlugIn::PlugIn() { runtime::objectCreated(); }
 PlugIn::~PlugIn() { runtime::objectDestroyed(); }
@@ -220,7 +215,7 @@ STDMETHODIMP PlugIn::Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS*
     if (signature && signature->kind == INVOKE_FUNC && FAILED(hr = positional(*params, slots, call, argErr))) return hr;
     // Keep the object alive for the whole call, whatever the member does.
     com::Ptr<_PlugIn> self(this);
-    if (id == kDoModalId && (flags & DISPATCH_METHOD)) return invokeDoModal(call, excep, argErr);
+    if (id == DISPID_PlugIn_DoModal && (flags & DISPATCH_METHOD)) return invokeDoModal(call, excep, argErr);
     return DispInvoke(static_cast<_PlugIn*>(this), ti.get(), id, flags, &call, result, excep, argErr);
 }
 

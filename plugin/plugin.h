@@ -5,8 +5,9 @@
 #include <windows.h>
 #include <new>
 #include "brastow.h"
+#include "server/runtime.h"
 
-class PlugIn final : public _PlugIn, public ISupportErrorInfo {
+class PlugIn final : public _PlugIn, public ISupportErrorInfo, public runtime::HeapObject {
 public:
     static HRESULT create(REFIID iid, void** out);
 
@@ -32,11 +33,6 @@ public:
     STDMETHODIMP get_Name(BSTR* result) override;
     // ISupportErrorInfo
     STDMETHODIMP InterfaceSupportsErrorInfo(REFIID iid) override;
-
-    // Objects live on the process heap (keeps the C++ runtime's exception support
-    // out of the module).
-    static void* operator new(size_t size, const std::nothrow_t&) noexcept;
-    static void operator delete(void* p) noexcept;
 
 private:
     PlugIn();

@@ -50,17 +50,19 @@ HRESULT runCalibration(_PlugIn* self, Document* doc) {
     host::Object camera;
     if (FAILED(hr = host::Object::create(L"MaxIm.CCDCamera", camera))) return hr;
     if (FAILED(hr = camera.put(L"LinkEnabled", com::Var::boolean(true)))) return hr;
-    com::Var v;
     bool linked = false;
-    if (FAILED(hr = camera.get(L"LinkEnabled", v)) || FAILED(hr = host::toBool(v, linked))) return hr;
+    if (FAILED(hr = camera.getBool(L"LinkEnabled", linked))) return hr;
     if (!linked) return modal::showMessage(L"Failed to start camera.");
     if (FAILED(hr = camera.put(L"DisableAutoShutdown", com::Var::boolean(true)))) return hr;
 
-    // The camera's declination replaces the entered one when it is positive.
+    // The camera's declination replaces the entered one when it is positive. It is read
+    // twice on purpose, as the host contract has it: the first reading (a double) only
+    // decides, the second (a single) is the value, so a host whose reading changes in
+    // between gives the second. Hosts may count the reads: keep both.
     double reading = 0.0;
-    if (FAILED(hr = camera.get(L"GuiderDeclination", v)) || FAILED(hr = host::toR8(v, reading))) return hr;
+    if (FAILED(hr = camera.getR8(L"GuiderDeclination", reading))) return hr;
     if (reading > 0.0) {
-        if (FAILED(hr = camera.get(L"GuiderDeclination", v)) || FAILED(hr = host::toR4(v, s.declination))) return hr;
+        if (FAILED(hr = camera.getR4(L"GuiderDeclination", s.declination))) return hr;
     }
     if (s.declination > 80.0f) s.declination = 80.0f;  // no lower limit
 
@@ -68,6 +70,7 @@ HRESULT runCalibration(_PlugIn* self, Document* doc) {
     // released on the way out.
     SamplePoints points;
     hr = sampleGuideStar(app, camera, s, points);
-    if (hr != S_OK) return SUCCEEDED(hr) ? S_OK : hr;  // ended early: silently
+    // S_FALSE: the run ended early and silently (no guide image, Escape).
+    if (hr != S_OK) return SUCCEEDED(hr) ? S_OK : hr;
     return applySolution(self, camera, s, points);
 }

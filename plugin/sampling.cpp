@@ -1,6 +1,7 @@
 #include "plugin/run.h"
 #include "server/modal.h"
 #include "maxim.h"
+#include "server/dispids.h"
 
 #include <cstring>
 
@@ -41,7 +42,8 @@ Yield processMessages() {
 constexpr DWORD kClickPollMs = 15;
 Yield waitForInput() {
     DWORD r = MsgWaitForMultipleObjectsEx(0, nullptr, kClickPollMs, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-    return r == WAIT_TIMEOUT ? Yield::Continue : processMessages();  // after a timeout nothing is pending
+    // After a timeout nothing is pending: no need to look.
+    return r == WAIT_TIMEOUT ? Yield::Continue : processMessages();
 }
 
 // The result of a wait that did not go on: S_FALSE (the run ends silently) for
@@ -53,25 +55,20 @@ bool sameText(const com::Bstr& a, const wchar_t* b) {
     return a.length() == n && (n == 0 || memcmp(a.get(), b, n * sizeof(wchar_t)) == 0);
 }
 
-const DISPID kDocCount = 2, kDocItem = 1;
-const DISPID kClick = 57, kButtonUp = 51, kClickX = 52, kClickY = 53, kMeasure = 70;
-
 // The first document, by index, whose display name is exactly "Autoguider Image".
 HRESULT findGuideImage(const host::Object& app, host::Object& guide, bool& found) {
     found = false;
     HRESULT hr;
-    com::Var v;
-    host::Object docs, docsAny;
-    if (FAILED(hr = app.get(L"Documents", v)) || FAILED(hr = host::toObject(v, docsAny)) ||
-        FAILED(hr = docsAny.as(DIID_Documents, docs)))
-        return hr;
+    host::Object docsAny, docs;
+    if (FAILED(hr = app.getObject(L"Documents", docsAny))) return hr;
+    if (FAILED(hr = docsAny.as(DIID_Documents, docs))) return hr;
     SHORT count = 0;
-    if (FAILED(hr = docs.get(kDocCount, v)) || FAILED(hr = host::toI2(v, count))) return hr;
+    if (FAILED(hr = docs.getI2(DISPID_Documents_Count, count))) return hr;
     for (int k = 1; k <= count; ++k) {
         host::Object doc;
         com::Bstr name;
-        if (FAILED(hr = docs.get(kDocItem, {com::Var::i2(static_cast<SHORT>(k))}, v)) || FAILED(hr = host::toObject(v, doc))) return hr;
-        if (FAILED(hr = doc.get(L"DisplayName", v)) || FAILED(hr = host::toText(v, name))) return hr;
+        if (FAILED(hr = docs.getObject(DISPID_Documents_Item, {com::Var::i2(static_cast<SHORT>(k))}, doc))) return hr;
+        if (FAILED(hr = doc.getText(L"DisplayName", name))) return hr;
         if (sameText(name, L"Autoguider Image")) {
             found = true;
             return doc.as(DIID_Document, guide);
@@ -84,19 +81,18 @@ HRESULT findGuideImage(const host::Object& app, host::Object& guide, bool& found
 // pressed Escape.
 HRESULT waitForClick(const host::Object& guide) {
     HRESULT hr;
-    com::Var v;
     for (;;) {  // a new click with the button still down
         SHORT click = 0;
         bool up = true;
-        if (FAILED(hr = guide.get(kClick, v)) || FAILED(hr = host::toI2(v, click))) return hr;
-        if (FAILED(hr = guide.get(kButtonUp, v)) || FAILED(hr = host::toBool(v, up))) return hr;
+        if (FAILED(hr = guide.getI2(DISPID_Document_MouseNewClick, click))) return hr;
+        if (FAILED(hr = guide.getBool(DISPID_Document_MouseUp, up))) return hr;
         if (click != 0 && !up) break;
         Yield y = waitForInput();
         if (y != Yield::Continue) return stopped(y);
     }
     for (;;) {  // the button released
         bool up = false;
-        if (FAILED(hr = guide.get(kButtonUp, v)) || FAILED(hr = host::toBool(v, up))) return hr;
+        if (FAILED(hr = guide.getBool(DISPID_Document_MouseUp, up))) return hr;
         if (up) break;
         Yield y = waitForInput();
         if (y != Yield::Continue) return stopped(y);
@@ -107,18 +103,22 @@ HRESULT waitForClick(const host::Object& guide) {
 // The clicked pixel, refined by the host's measurement of the star there.
 HRESULT measure(const host::Object& guide, float& x, float& y) {
     HRESULT hr;
-    com::Var v;
     SHORT px = 0, py = 0;
-    if (FAILED(hr = guide.get(kClickX, v)) || FAILED(hr = host::toI2(v, px))) return hr;
+    if (FAILED(hr = guide.getI2(DISPID_Document_MouseX, px))) return hr;
+    if (FAILED(hr = guide.getI2(DISPID_Document_MouseY, py))) return hr;
+    // The pixel is kept as a single, like the refined position that replaces it, and
+    // goes to the measurement as a 16-bit integer again: every 16-bit integer is exact
+    // in a single, so the round trip passes the host's own reading unchanged.
     x = px;
-    if (FAILED(hr = guide.get(kClickY, v)) || FAILED(hr = host::toI2(v, py))) return hr;
     y = py;
     com::Var result, element;
-    VARIANT ax = *com::Var::i2(static_cast<SHORT>(x)).get(), ay = *com::Var::i2(static_cast<SHORT>(y)).get();
-    if (FAILED(hr = guide.call(kMeasure, {ax, ay}, &result))) return hr;
-    if (FAILED(hr = host::arrayElement(result, 6, element)) || FAILED(hr = host::toR4(element, x))) return hr;
-    if (FAILED(hr = host::arrayElement(result, 7, element)) || FAILED(hr = host::toR4(element, y))) return hr;
-    return S_OK;
+    const com::Var ax = com::Var::i2(static_cast<SHORT>(x)), ay = com::Var::i2(static_cast<SHORT>(y));
+    if (FAILED(hr = guide.call(DISPID_Document_CalcInformation, {ax, ay}, &result))) return hr;
+    // Elements 6 and 7 of the measurement: the star's centroid.
+    if (FAILED(hr = host::arrayElement(result, 6, element))) return hr;
+    if (FAILED(hr = host::toR4(element, x))) return hr;
+    if (FAILED(hr = host::arrayElement(result, 7, element))) return hr;
+    return host::toR4(element, y);
 }
 
 } // namespace
@@ -126,14 +126,14 @@ HRESULT measure(const host::Object& guide, float& x, float& y) {
 HRESULT sampleGuideStar(const host::Object& app, const host::Object& camera, const RunSettings& s,
                         SamplePoints& points) {
     HRESULT hr;
-    com::Var v;
     for (SHORT i = 0; i <= 4; ++i) {
-        VARIANT exposure = *com::Var::r4(s.calibExpTime).get();
-        if (FAILED(hr = camera.call(L"GuiderExpose", {exposure}, nullptr))) return hr;
+        if (FAILED(hr = camera.call(L"GuiderExpose", {com::Var::r4(s.calibExpTime)}))) return hr;
         for (;;) {
             bool running = false;
-            if (FAILED(hr = camera.get(L"GuiderRunning", v)) || FAILED(hr = host::toBool(v, running))) return hr;
+            if (FAILED(hr = camera.getBool(L"GuiderRunning", running))) return hr;
             if (!running) break;
+            // An exposure lasts seconds: a reading every tenth of one, and the host's
+            // windows kept working in between.
             Sleep(100);
             Yield y = processMessages();
             if (y != Yield::Continue) return stopped(y);
@@ -148,13 +148,14 @@ HRESULT sampleGuideStar(const host::Object& app, const host::Object& camera, con
         if (FAILED(hr = measure(guide, points.x[i], points.y[i]))) return hr;
 
         if (i < 4) {
+            // Directions 0 to 3 (+X, -X, +Y, -Y), passed by reference as the host's
+            // method declares them; its result is read as a Boolean and not used.
             SHORT direction = i;
             float duration = i < 2 ? s.xCalibTime : s.yCalibTime;
             com::Var moved;
             bool ignored = false;
-            if (FAILED(hr = camera.call(L"GuiderMove", {host::byRef(&direction), host::byRef(&duration)}, &moved)) ||
-                FAILED(hr = host::toBool(moved, ignored)))
-                return hr;
+            if (FAILED(hr = camera.call(L"GuiderMove", {host::byRef(&direction), host::byRef(&duration)}, &moved))) return hr;
+            if (FAILED(hr = host::toBool(moved, ignored))) return hr;
         }
     }
     return S_OK;

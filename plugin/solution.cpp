@@ -1,45 +1,145 @@
 // The calibration solution: camera angle, guide speeds and backlash from the five
-// sample points, in the single and double precision each value is defined in.
+// sample points, in the single and double precision each value is defined in. The
+// stages run in the order of their definition, so a failure surfaces at the first
+// step that meets it: differences, angle, lengths, backlash with the speeds before
+// their signs, signs, speeds, the report, the writes.
 #include "plugin/run.h"
+#include "anglemath/checked.h"
 #include "anglemath/crtmath.h"
-#include "anglemath/errorreport.h"
 #include "server/errors.h"
 #include "server/modal.h"
 #include "brastow.h"
 
 #include <cmath>
+#include <initializer_list>
+#include <utility>
 
 namespace {
 
-using anglemath::FpStatus;
+using anglemath::checked;
+using anglemath::checkedVar;
 using com::Var;
-
-// One step of the solution's own arithmetic, followed by the floating-point check.
-template <class T, class F>
-HRESULT compute(T& out, F f) {
-    FpStatus::clear();
-    out = f();
-    return FpStatus::check(static_cast<double>(out));
-}
 
 // A division of the solution's own arithmetic: a zero divisor is a division by zero
 // whatever the dividend (0 / 0 too, which the processor reports as invalid).
 template <class T>
 HRESULT quotient(T& out, T dividend, T divisor) {
     if (divisor == 0) return errors::raiseRuntimeFailure(DISP_E_DIVBYZERO);
-    return compute(out, [&] { return dividend / divisor; });
+    return checked(out, [&] { return dividend / divisor; });
 }
 
-// A step of variant arithmetic on the math members' results.
-template <class F>
-HRESULT varStep(Var& out, F f) {
-    FpStatus::clear();
-    HRESULT hr = f(out.put());
-    if (FAILED(hr)) return errors::raiseRuntimeFailure(hr);
-    double probe = out.vt() == VT_R8 ? out.get()->dblVal : 0.0;
-    return FpStatus::check(probe);
+// The moves between the five points: 1 and 3 (directions 0 and 2) outgoing, 2 and 4
+// their returns. Singles.
+struct Moves {
+    float dx1, dx2, dy1, dy2, dx3, dx4, dy3, dy4;
+};
+
+// The length of each move: squares and their sums in single precision, the root in
+// double; d1 and d2 keep the double root, d3 and d4 are stored as singles.
+struct Lengths {
+    double d1, d2;
+    float d3, d4;
+};
+
+// What the run shows and writes, each in its precision.
+struct Solution {
+    float angle;
+    double xSpeed;
+    float ySpeed;
+    double xBacklash;
+    float yBacklash;
+};
+
+// The speeds before their signs: the outgoing move's length per unit of calibration time.
+struct Bases {
+    double x;
+    float y;
+};
+
+HRESULT differences(const SamplePoints& p, Moves& m) {
+    const float* X = p.x;
+    const float* Y = p.y;
+    struct Step {
+        float* out;
+        const float* from;
+        int i;
+    };
+    const Step steps[] = {{&m.dx1, X, 0}, {&m.dx2, X, 1}, {&m.dy1, Y, 0}, {&m.dy2, Y, 1},
+                          {&m.dx3, X, 2}, {&m.dx4, X, 3}, {&m.dy3, Y, 2}, {&m.dy4, Y, 3}};
+    for (const Step& s : steps) {
+        HRESULT hr = checked(*s.out, [&] { return s.from[s.i + 1] - s.from[s.i]; });
+        if (FAILED(hr)) return hr;
+    }
+    return S_OK;
 }
 
+// The camera angle from the move in direction 0, through the object's own interface.
+HRESULT cameraAngle(_PlugIn* self, const Moves& m, float& angle) {
+    Var adj = Var::r4(m.dx1), opp = Var::r4(m.dy1), result;
+    HRESULT hr = self->CalcAngle(adj.get(), opp.get(), result.put());
+    if (FAILED(hr)) return hr;
+    return host::toR4(result, angle);
+}
+
+// The single-precision sum of squares (the product and sum of two singles stay single).
+float squares(float dx, float dy) { return dx * dx + dy * dy; }
+
+HRESULT lengths(const Moves& m, Lengths& l) {
+    HRESULT hr;
+    if (FAILED(hr = checked(l.d1, [&] { return crt::sqrt(static_cast<double>(squares(m.dx1, m.dy1))); }))) return hr;
+    if (FAILED(hr = checked(l.d2, [&] { return crt::sqrt(static_cast<double>(squares(m.dx2, m.dy2))); }))) return hr;
+    if (FAILED(hr = checked(l.d3, [&] { return static_cast<float>(crt::sqrt(static_cast<double>(squares(m.dx3, m.dy3)))); })))
+        return hr;
+    return checked(l.d4, [&] { return static_cast<float>(crt::sqrt(static_cast<double>(squares(m.dx4, m.dy4)))); });
+}
+
+// Backlash (shown only when asked for, always computed): the length lost on the return
+// move, times the fraction, in units of calibration time. A zero-length outgoing move or
+// a calibration time of 0 ends the run here with a division by zero, before any message
+// or write. Only the outgoing moves (1 and 3) give the speeds.
+HRESULT backlash(const Lengths& l, const RunSettings& s, Bases& bases, Solution& out) {
+    const float frac = s.backlashFraction;
+    double xLost;
+    float yLost;
+    HRESULT hr;
+    if (FAILED(hr = checked(xLost, [&] { return std::fabs(static_cast<double>(frac) * (l.d1 - l.d2)); }))) return hr;
+    if (FAILED(hr = quotient(bases.x, l.d1, static_cast<double>(s.xCalibTime)))) return hr;
+    if (FAILED(hr = quotient(out.xBacklash, xLost, bases.x))) return hr;
+    if (FAILED(hr = checked(yLost, [&] { return std::fabs((l.d3 - l.d4) * frac); }))) return hr;
+    if (FAILED(hr = quotient(bases.y, l.d3, s.yCalibTime))) return hr;
+    return quotient(out.yBacklash, yLost, bases.y);
+}
+
+// Minus Sign(d * trig(angle)), with trig CosDeg or SinDeg of the object's own interface.
+HRESULT axisSign(_PlugIn* self, HRESULT (STDMETHODCALLTYPE _PlugIn::*trig)(VARIANT*, VARIANT*), float angle, float d,
+                 Var& sign) {
+    Var angleArg = Var::r4(angle), dVar = Var::r4(d), t, product, s;
+    HRESULT hr;
+    if (FAILED(hr = (self->*trig)(angleArg.get(), t.put()))) return hr;
+    if (FAILED(hr = checkedVar(product, [&](VARIANT* o) { return VarMul(dVar.get(), t.get(), o); }))) return hr;
+    if (FAILED(hr = self->Sign(product.get(), s.put()))) return hr;
+    return checkedVar(sign, [&](VARIANT* o) { return VarNeg(s.get(), o); });
+}
+
+// X speed: signed, scaled by the cosine of the declination (a double). Y speed: a
+// single, not scaled.
+HRESULT speeds(_PlugIn* self, const Moves& m, const Bases& bases, const RunSettings& s, Solution& out) {
+    Var xSign, ySignVar;
+    HRESULT hr;
+    if (FAILED(hr = axisSign(self, &_PlugIn::CosDeg, out.angle, m.dx1, xSign))) return hr;
+    if (FAILED(hr = axisSign(self, &_PlugIn::SinDeg, out.angle, m.dx3, ySignVar))) return hr;
+    float ySign = 0.0f;
+    if (FAILED(hr = host::toR4(ySignVar, ySign))) return hr;  // held as a single
+
+    Var base = Var::r8(bases.x), signedBase, decArg = Var::r4(s.declination), cosDec, xSpeed;
+    if (FAILED(hr = checkedVar(signedBase, [&](VARIANT* o) { return VarMul(xSign.get(), base.get(), o); }))) return hr;
+    if (FAILED(hr = self->CosDeg(decArg.get(), cosDec.put()))) return hr;
+    if (FAILED(hr = checkedVar(xSpeed, [&](VARIANT* o) { return VarMul(signedBase.get(), cosDec.get(), o); }))) return hr;
+    if (FAILED(hr = host::toR8(xSpeed, out.xSpeed))) return hr;
+    return checked(out.ySpeed, [&] { return bases.y * ySign; });
+}
+
+// Appends the value in the runtime's general number-to-text form.
 HRESULT appendNumber(com::Bstr& text, const Var& value) {
     Var t(value);
     HRESULT hr = t.changeTo(VT_BSTR);
@@ -48,92 +148,44 @@ HRESULT appendNumber(com::Bstr& text, const Var& value) {
     return S_OK;
 }
 
+// "<label1><value1><label2><value2>...", shown in a message.
+HRESULT showValues(std::initializer_list<std::pair<const wchar_t*, Var>> items) {
+    com::Bstr text;
+    for (const auto& item : items) {
+        text.append(item.first);
+        HRESULT hr = appendNumber(text, item.second);
+        if (FAILED(hr)) return hr;
+    }
+    return modal::showMessage(text.c_str());
+}
+
+// Written in this order once the message is closed; a failed write leaves the ones
+// before it in effect.
+HRESULT write(const host::Object& camera, const Solution& r) {
+    HRESULT hr;
+    if (FAILED(hr = camera.call(L"GuiderAngle", {Var::r4(r.angle)}))) return hr;
+    if (FAILED(hr = camera.call(L"GuiderXSpeed", {Var::r8(r.xSpeed)}))) return hr;
+    return camera.call(L"GuiderYSpeed", {Var::r4(r.ySpeed)});
+}
+
 } // namespace
 
 HRESULT applySolution(_PlugIn* self, const host::Object& camera, const RunSettings& s, const SamplePoints& p) {
+    Moves m;
+    Lengths l;
+    Bases bases;
+    Solution r;
     HRESULT hr;
-    const float* X = p.x;
-    const float* Y = p.y;
-    float dx1, dx2, dy1, dy2, dx3, dx4, dy3, dy4;
-    if (FAILED(hr = compute(dx1, [&] { return X[1] - X[0]; })) || FAILED(hr = compute(dx2, [&] { return X[2] - X[1]; })) ||
-        FAILED(hr = compute(dy1, [&] { return Y[1] - Y[0]; })) || FAILED(hr = compute(dy2, [&] { return Y[2] - Y[1]; })) ||
-        FAILED(hr = compute(dx3, [&] { return X[3] - X[2]; })) || FAILED(hr = compute(dx4, [&] { return X[4] - X[3]; })) ||
-        FAILED(hr = compute(dy3, [&] { return Y[3] - Y[2]; })) || FAILED(hr = compute(dy4, [&] { return Y[4] - Y[3]; })))
+    if (FAILED(hr = differences(p, m))) return hr;
+    if (FAILED(hr = cameraAngle(self, m, r.angle))) return hr;
+    if (FAILED(hr = lengths(m, l))) return hr;
+    if (FAILED(hr = backlash(l, s, bases, r))) return hr;
+    if (FAILED(hr = speeds(self, m, bases, s, r))) return hr;
+    // A host that is closing while the message is open: nothing written.
+    if (FAILED(hr = showValues({{L"CameraAngle=", Var::r4(r.angle)}, {L" xSpeed=", Var::r8(r.xSpeed)},
+                                {L" ySpeed=", Var::r4(r.ySpeed)}})))
         return hr;
-
-    // The camera angle from the move in direction 0, through the object's own interface.
-    Var adj = Var::r4(dx1), opp = Var::r4(dy1), angleVar;
-    if (FAILED(hr = self->CalcAngle(adj.get(), opp.get(), angleVar.put()))) return hr;
-    float angle = 0.0f;
-    if (FAILED(hr = host::toR4(angleVar, angle))) return hr;
-
-    // Move lengths: squares and sums in single precision, the root in double.
-    double d1, d2;
-    float d3, d4;
-    if (FAILED(hr = compute(d1, [&] { return crt::sqrt(static_cast<double>(dx1 * dx1 + dy1 * dy1)); })) ||
-        FAILED(hr = compute(d2, [&] { return crt::sqrt(static_cast<double>(dx2 * dx2 + dy2 * dy2)); })) ||
-        FAILED(hr = compute(d3, [&] { return static_cast<float>(crt::sqrt(static_cast<double>(dx3 * dx3 + dy3 * dy3))); })) ||
-        FAILED(hr = compute(d4, [&] { return static_cast<float>(crt::sqrt(static_cast<double>(dx4 * dx4 + dy4 * dy4))); })))
-        return hr;
-
-    // Backlash (shown only when asked for, always computed): a zero-length move or a
-    // calibration time of 0 ends the run here with a division by zero, before any
-    // message or write. The inner quotients are the speeds before their signs.
-    const float frac = s.backlashFraction;
-    double xLost, xSpeedBase, xBacklash;
-    float yLost, ySpeedBase, yBacklash;
-    if (FAILED(hr = compute(xLost, [&] { return std::fabs(static_cast<double>(frac) * (d1 - d2)); })) ||
-        FAILED(hr = quotient(xSpeedBase, d1, static_cast<double>(s.xCalibTime))) ||
-        FAILED(hr = quotient(xBacklash, xLost, xSpeedBase)) ||
-        FAILED(hr = compute(yLost, [&] { return std::fabs((d3 - d4) * frac); })) ||
-        FAILED(hr = quotient(ySpeedBase, d3, s.yCalibTime)) ||
-        FAILED(hr = quotient(yBacklash, yLost, ySpeedBase)))
-        return hr;
-
-    // Signs: minus Sign(dx1 * CosDeg(angle)) and minus Sign(dx3 * SinDeg(angle)).
-    Var angleArg = Var::r4(angle), cosAngle, sinAngle, product, sign, xSign, ySignVar;
-    Var dx1Var = Var::r4(dx1), dx3Var = Var::r4(dx3);
-    if (FAILED(hr = self->CosDeg(angleArg.get(), cosAngle.put()))) return hr;
-    if (FAILED(hr = varStep(product, [&](VARIANT* o) { return VarMul(dx1Var.get(), cosAngle.get(), o); }))) return hr;
-    if (FAILED(hr = self->Sign(product.get(), sign.put()))) return hr;
-    if (FAILED(hr = varStep(xSign, [&](VARIANT* o) { return VarNeg(sign.get(), o); }))) return hr;
-    if (FAILED(hr = self->SinDeg(angleArg.get(), sinAngle.put()))) return hr;
-    if (FAILED(hr = varStep(product, [&](VARIANT* o) { return VarMul(dx3Var.get(), sinAngle.get(), o); }))) return hr;
-    if (FAILED(hr = self->Sign(product.get(), sign.put()))) return hr;
-    if (FAILED(hr = varStep(ySignVar, [&](VARIANT* o) { return VarNeg(sign.get(), o); }))) return hr;
-    float ySign = 0.0f;
-    if (FAILED(hr = host::toR4(ySignVar, ySign))) return hr;
-
-    // X speed: signed, scaled by the cosine of the declination (a double). Y speed: a single.
-    Var base = Var::r8(xSpeedBase), signedBase, decArg = Var::r4(s.declination), cosDec, xSpeedVar;
-    if (FAILED(hr = varStep(signedBase, [&](VARIANT* o) { return VarMul(xSign.get(), base.get(), o); }))) return hr;
-    if (FAILED(hr = self->CosDeg(decArg.get(), cosDec.put()))) return hr;
-    if (FAILED(hr = varStep(xSpeedVar, [&](VARIANT* o) { return VarMul(signedBase.get(), cosDec.get(), o); }))) return hr;
-    double xSpeed = 0.0;
-    if (FAILED(hr = host::toR8(xSpeedVar, xSpeed))) return hr;
-    float ySpeed;
-    if (FAILED(hr = compute(ySpeed, [&] { return ySpeedBase * ySign; }))) return hr;
-
-    com::Bstr text(L"CameraAngle=");
-    if (FAILED(hr = appendNumber(text, Var::r4(angle)))) return hr;
-    text.append(L" xSpeed=");
-    if (FAILED(hr = appendNumber(text, Var::r8(xSpeed)))) return hr;
-    text.append(L" ySpeed=");
-    if (FAILED(hr = appendNumber(text, Var::r4(ySpeed)))) return hr;
-    if (FAILED(hr = modal::showMessage(text.c_str()))) return hr;  // the host is closing: nothing written
-
-    // Written in this order once the message is closed; a failed write leaves the
-    // ones before it in effect.
-    if (FAILED(hr = camera.call(L"GuiderAngle", {*Var::r4(angle).get()}, nullptr))) return hr;
-    if (FAILED(hr = camera.call(L"GuiderXSpeed", {*Var::r8(xSpeed).get()}, nullptr))) return hr;
-    if (FAILED(hr = camera.call(L"GuiderYSpeed", {*Var::r4(ySpeed).get()}, nullptr))) return hr;
-
-    if (s.correctBacklash) {
-        com::Bstr b(L"Calculated settings are: XBacklash=");
-        if (FAILED(hr = appendNumber(b, Var::r8(xBacklash)))) return hr;
-        b.append(L" YBacklash=");
-        if (FAILED(hr = appendNumber(b, Var::r4(yBacklash)))) return hr;
-        return modal::showMessage(b.c_str());
-    }
-    return S_OK;
+    if (FAILED(hr = write(camera, r))) return hr;
+    if (!s.correctBacklash) return S_OK;
+    return showValues({{L"Calculated settings are: XBacklash=", Var::r8(r.xBacklash)}, {L" YBacklash=", Var::r4(r.yBacklash)}});
 }

@@ -29,10 +29,13 @@ public:
     void reset() { if (p_) { T* p = p_; p_ = nullptr; p->Release(); } }
     T* detach() { T* p = p_; p_ = nullptr; return p; }
 
+    // `out` is emptied first on every path, so a failed query never leaves an earlier
+    // pointer there to be taken for its result.
     template <class U>
     HRESULT query(REFIID iid, Ptr<U>& out) const {
+        void** slot = out.putVoid();
         if (!p_) return E_POINTER;
-        return p_->QueryInterface(iid, out.putVoid());
+        return p_->QueryInterface(iid, slot);
     }
 
 private:

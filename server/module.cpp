@@ -7,11 +7,11 @@
 namespace {
 
 const runtime::ClassInfo kClasses[] = {
-    {&CLSID_PlugIn, L"PlugIn", &IID__PlugIn, &PlugIn::create},
+    {&CLSID_PlugIn, L"PlugIn", &PlugIn::create},
 };
 
 const runtime::ModuleInfo kModule = {
-    L"Brastow", &LIBID_Brastow, 1, 0, 0, L"Apartment", kClasses, 1,
+    L"Brastow", &LIBID_Brastow, 1, 0, 0, L"Apartment", kClasses, ARRAYSIZE(kClasses),
 };
 
 } // namespace
@@ -20,7 +20,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
     return runtime::moduleEntry(kModule, instance, reason, reserved);
 }
 
-STDAPI DllCanUnloadNow() { return runtime::canUnloadNow(kModule); }
+STDAPI DllCanUnloadNow() { return runtime::canUnloadNow(); }
 
 STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, LPVOID* out) {
     return runtime::getClassObject(kModule, clsid, iid, out);

@@ -1,5 +1,6 @@
 #include "server/runtime.h"
 #include "server/comhelp.h"
+#include "server/handles.h"
 
 #include <new>
 
@@ -14,8 +15,6 @@ IID g_cachedIid = {};             // the last interface asked for, and its type 
 ITypeInfo* g_cachedInfo = nullptr;
 CRITICAL_SECTION g_lock;
 
-const ModuleInfo* g_info = nullptr;
-
 HRESULT modulePath(wchar_t* path, DWORD size) {
     DWORD n = GetModuleFileNameW(g_instance, path, size);
     if (n == 0) return HRESULT_FROM_WIN32(GetLastError());
@@ -25,7 +24,7 @@ HRESULT modulePath(wchar_t* path, DWORD size) {
 
 HRESULT ownTypeLib(ITypeLib** out) {
     *out = nullptr;
-    EnterCriticalSection(&g_lock);
+    win::Lock lock(g_lock);
     HRESULT hr = S_OK;
     if (!g_typeLib) {
         wchar_t path[MAX_PATH];
@@ -33,11 +32,13 @@ HRESULT ownTypeLib(ITypeLib** out) {
         if (SUCCEEDED(hr)) hr = LoadTypeLibEx(path, REGKIND_NONE, &g_typeLib);
     }
     if (SUCCEEDED(hr)) { *out = g_typeLib; g_typeLib->AddRef(); }
-    LeaveCriticalSection(&g_lock);
     return hr;
 }
 
-class ClassFactory final : public IClassFactory {
+// The class object of one class: made for each request and counted by its references.
+// It does not keep the module loaded (DllCanUnloadNow counts objects and locks only);
+// clients that keep it keep the module with LockServer.
+class ClassFactory final : public IClassFactory, public HeapObject {
 public:
     explicit ClassFactory(const ClassInfo& c) : class_(c) {}
     STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
@@ -50,9 +51,12 @@ public:
         *out = nullptr;
         return E_NOINTERFACE;
     }
-    // The class object lives in the module's data; clients keep the module with LockServer.
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&refs_)); }
+    STDMETHODIMP_(ULONG) Release() override {
+        const LONG n = InterlockedDecrement(&refs_);
+        if (n == 0) delete this;
+        return static_cast<ULONG>(n);
+    }
     STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
         if (!out) return E_POINTER;
         *out = nullptr;
@@ -65,16 +69,16 @@ public:
     }
 private:
     const ClassInfo& class_;
+    volatile LONG refs_ = 1;
 };
 
 // Registry helpers over HKEY_CLASSES_ROOT.
 HRESULT setValue(const wchar_t* key, const wchar_t* name, const wchar_t* value) {
-    HKEY h = nullptr;
-    LONG rc = RegCreateKeyExW(HKEY_CLASSES_ROOT, key, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &h, nullptr);
+    win::RegKey h;
+    LONG rc = RegCreateKeyExW(HKEY_CLASSES_ROOT, key, 0, nullptr, 0, KEY_SET_VALUE, nullptr, h.put(), nullptr);
     if (rc != ERROR_SUCCESS) return HRESULT_FROM_WIN32(rc);
-    rc = RegSetValueExW(h, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
+    rc = RegSetValueExW(h.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
                         static_cast<DWORD>((lstrlenW(value) + 1) * sizeof(wchar_t)));
-    RegCloseKey(h);
     return rc == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(rc);
 }
 
@@ -106,11 +110,10 @@ HINSTANCE instance() { return g_instance; }
 void objectCreated() { InterlockedIncrement(&g_objects); }
 void objectDestroyed() { InterlockedDecrement(&g_objects); }
 
-BOOL moduleEntry(const ModuleInfo& info, HINSTANCE inst, DWORD reason, void* reserved) {
+BOOL moduleEntry(const ModuleInfo&, HINSTANCE inst, DWORD reason, void* reserved) {
     switch (reason) {
     case DLL_PROCESS_ATTACH:
         g_instance = inst;
-        g_info = &info;
         InitializeCriticalSection(&g_lock);
         DisableThreadLibraryCalls(inst);
         break;
@@ -128,7 +131,7 @@ BOOL moduleEntry(const ModuleInfo& info, HINSTANCE inst, DWORD reason, void* res
     return TRUE;
 }
 
-HRESULT canUnloadNow(const ModuleInfo&) {
+HRESULT canUnloadNow() {
     return (g_objects == 0 && g_locks == 0) ? S_OK : S_FALSE;
 }
 
@@ -137,13 +140,11 @@ HRESULT getClassObject(const ModuleInfo& info, REFCLSID clsid, REFIID iid, void*
     *out = nullptr;
     for (int i = 0; i < info.classCount; ++i) {
         if (clsid == *info.classes[i].clsid) {
-            static ClassFactory* factories[8] = {};
-            static unsigned char storage[8][sizeof(ClassFactory)];
-            if (i >= 8) return CLASS_E_CLASSNOTAVAILABLE;
-            EnterCriticalSection(&g_lock);
-            if (!factories[i]) factories[i] = new (storage[i]) ClassFactory(info.classes[i]);
-            LeaveCriticalSection(&g_lock);
-            return factories[i]->QueryInterface(iid, out);
+            ClassFactory* factory = new (std::nothrow) ClassFactory(info.classes[i]);
+            if (!factory) return E_OUTOFMEMORY;
+            HRESULT hr = factory->QueryInterface(iid, out);
+            factory->Release();
+            return hr;
         }
     }
     return CLASS_E_CLASSNOTAVAILABLE;
@@ -156,18 +157,17 @@ HRESULT loadTypeInfo(REFIID iid, ITypeInfo** out);
 HRESULT typeInfo(REFIID iid, ITypeInfo** out) {
     if (!out) return E_POINTER;
     *out = nullptr;
-    EnterCriticalSection(&g_lock);
+    win::Lock lock(g_lock);
     if (!g_cachedInfo || g_cachedIid != iid) {
         ITypeInfo* ti = nullptr;
         HRESULT hr = loadTypeInfo(iid, &ti);
-        if (FAILED(hr)) { LeaveCriticalSection(&g_lock); return hr; }
+        if (FAILED(hr)) return hr;
         if (g_cachedInfo) g_cachedInfo->Release();
         g_cachedInfo = ti;
         g_cachedIid = iid;
     }
     *out = g_cachedInfo;
     g_cachedInfo->AddRef();
-    LeaveCriticalSection(&g_lock);
     return S_OK;
 }
 
@@ -209,27 +209,34 @@ HRESULT registerServer(const ModuleInfo& m) {
     hr = RegisterTypeLib(lib.get(), path, helpDir);
     if (FAILED(hr)) return hr;
 
-    wchar_t libid[40];
+    wchar_t libid[40], version[16];
     guidText(*m.libid, libid);
+    wsprintfW(version, L"%u.%u", m.majorVersion, m.minorVersion);
     for (int i = 0; i < m.classCount; ++i) {
         const ClassInfo& c = m.classes[i];
-        Keys k = keysFor(m, c);
-        wchar_t sub[160], clsid[40], version[16];
+        const Keys k = keysFor(m, c);
+        wchar_t clsid[40];
         guidText(*c.clsid, clsid);
-        wsprintfW(version, L"%u.%u", m.majorVersion, m.minorVersion);
-        if (FAILED(hr = setValue(k.clsid, nullptr, k.progId))) return hr;
-        wsprintfW(sub, L"%s\\InprocServer32", k.clsid);
-        if (FAILED(hr = setValue(sub, nullptr, path))) return hr;
-        if (FAILED(hr = setValue(sub, L"ThreadingModel", m.threadingModel))) return hr;
-        wsprintfW(sub, L"%s\\ProgID", k.clsid);
-        if (FAILED(hr = setValue(sub, nullptr, k.progId))) return hr;
-        wsprintfW(sub, L"%s\\TypeLib", k.clsid);
-        if (FAILED(hr = setValue(sub, nullptr, libid))) return hr;
-        wsprintfW(sub, L"%s\\Version", k.clsid);
-        if (FAILED(hr = setValue(sub, nullptr, version))) return hr;
-        if (FAILED(hr = setValue(k.progId, nullptr, k.progId))) return hr;
-        wsprintfW(sub, L"%s\\CLSID", k.progId);
-        if (FAILED(hr = setValue(sub, nullptr, clsid))) return hr;
+        // Every value a class registers: key (and subkey), value name (null: the
+        // default value), value.
+        struct Value {
+            const wchar_t *key, *subkey, *name, *value;
+        };
+        const Value values[] = {
+            {k.clsid, L"", nullptr, k.progId},
+            {k.clsid, L"\\InprocServer32", nullptr, path},
+            {k.clsid, L"\\InprocServer32", L"ThreadingModel", m.threadingModel},
+            {k.clsid, L"\\ProgID", nullptr, k.progId},
+            {k.clsid, L"\\TypeLib", nullptr, libid},
+            {k.clsid, L"\\Version", nullptr, version},
+            {k.progId, L"", nullptr, k.progId},
+            {k.progId, L"\\CLSID", nullptr, clsid},
+        };
+        for (const Value& v : values) {
+            wchar_t key[160];
+            wsprintfW(key, L"%s%s", v.key, v.subkey);
+            if (FAILED(hr = setValue(key, v.name, v.value))) return hr;
+        }
     }
     return S_OK;
 }

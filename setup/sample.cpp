@@ -2,6 +2,7 @@
 #include "setup/sample_ids.h"
 #include "server/comhelp.h"
 #include "server/errors.h"
+#include "server/handles.h"
 #include "server/modal.h"
 #include "server/runtime.h"
 
@@ -76,7 +77,7 @@ private:
 struct ShowContext {
     SetupOutcome* outcome;  // what this showing produces
     const Owner* owner;
-    HFONT fitted;  // a smaller font made for the labels, deleted with the window
+    win::Font fitted;  // a smaller font made for the labels, deleted with the form
 };
 
 // An initial text in the user's locale: the decimal point of a number written in the
@@ -126,14 +127,16 @@ bool fits(HDC dc, HFONT font, const wchar_t* text, const RECT& box) {
 }
 
 // When a label's text does not fit its fixed size in the dialog's font (a wider
-// substitute font, large fonts), all labels get the same face up to two points
-// smaller: the largest size at which every label fits.
+// substitute font, large fonts), all labels get the same face one or two pixels of
+// character height smaller (the font's height is in pixels here): the largest size at
+// which every label fits.
 void fitLabels(HWND dlg, ShowContext& context) {
     const int labels[] = {IDC_LABEL1, IDC_LABEL2, IDC_LABEL3, IDC_LABEL4, IDC_LABEL5};
     HFONT base = reinterpret_cast<HFONT>(SendMessageW(dlg, WM_GETFONT, 0, 0));
     LOGFONTW lf;
     if (!base || !GetObjectW(base, sizeof(lf), &lf)) return;
-    HDC dc = GetDC(dlg);
+    win::WindowDC dc(dlg);
+    if (!dc) return;
     auto allFit = [&](HFONT font) {
         for (int id : labels) {
             HWND label = GetDlgItem(dlg, id);
@@ -141,25 +144,21 @@ void fitLabels(HWND dlg, ShowContext& context) {
             RECT box;
             GetWindowTextW(label, text, 128);
             GetClientRect(label, &box);
-            if (!fits(dc, font, text, box)) return false;
+            if (!fits(dc.get(), font, text, box)) return false;
         }
         return true;
     };
-    if (!allFit(base)) {
-        HFONT font = nullptr;
-        for (int smaller = 1; smaller <= 2; ++smaller) {
-            if (font) DeleteObject(font);
-            LOGFONTW f = lf;
-            f.lfHeight = lf.lfHeight < 0 ? lf.lfHeight + smaller : lf.lfHeight - smaller;
-            font = CreateFontIndirectW(&f);
-            if (!font || allFit(font)) break;
-        }
-        if (font) {
-            for (int id : labels) SendMessageW(GetDlgItem(dlg, id), WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
-            context.fitted = font;
-        }
+    if (allFit(base)) return;
+    win::Font font;
+    for (int smaller = 1; smaller <= 2; ++smaller) {
+        LOGFONTW f = lf;
+        f.lfHeight = lf.lfHeight < 0 ? lf.lfHeight + smaller : lf.lfHeight - smaller;
+        font = win::Font(CreateFontIndirectW(&f));
+        if (!font || allFit(font.get())) break;
     }
-    ReleaseDC(dlg, dc);
+    if (!font) return;
+    for (int id : labels) SendMessageW(GetDlgItem(dlg, id), WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), FALSE);
+    context.fitted = std::move(font);
 }
 
 } // namespace
@@ -176,7 +175,7 @@ HRESULT SetupForm::show(SetupOutcome& outcome) {
     INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_WIN95_CLASSES};
     InitCommonControlsEx(&icc);
     Owner owner;
-    ShowContext context = {&outcome, &owner, nullptr};
+    ShowContext context = {&outcome, &owner, {}};
     INT_PTR r = DialogBoxParamW(runtime::instance(), MAKEINTRESOURCEW(IDD_SAMPLE), owner.window(),
                                 &SetupForm::dialogProc, reinterpret_cast<LPARAM>(&context));
     // The dialog's loop ends early when the thread is told to quit; the request is
@@ -194,9 +193,12 @@ HRESULT SetupForm::show(SetupOutcome& outcome) {
 }
 
 void SetupForm::layout(HWND dlg) {
-    HDC dc = GetDC(dlg);
-    int dpiX = GetDeviceCaps(dc, LOGPIXELSX), dpiY = GetDeviceCaps(dc, LOGPIXELSY);
-    ReleaseDC(dlg, dc);
+    int dpiX, dpiY;
+    {
+        win::WindowDC dc(dlg);
+        dpiX = GetDeviceCaps(dc.get(), LOGPIXELSX);
+        dpiY = GetDeviceCaps(dc.get(), LOGPIXELSY);
+    }
 
     // Client area of the form, then the frame around it.
     RECT r = {0, 0, twipsToPixels(kClientWidthTwips, dpiX), twipsToPixels(kClientHeightTwips, dpiY)};
@@ -294,10 +296,7 @@ INT_PTR CALLBACK SetupForm::dialogProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp)
         break;
     case WM_DESTROY: {
         auto* context = reinterpret_cast<ShowContext*>(GetWindowLongPtrW(dlg, DWLP_USER));
-        if (context && context->fitted) {
-            DeleteObject(context->fitted);
-            context->fitted = nullptr;
-        }
+        if (context) context->fitted.reset();
         break;
     }
     default:

@@ -26,6 +26,7 @@
 #include "server/comhelp.h"
 #include "sim/simapi.h"
 #include "sim/uirobot.h"
+#include "server/dispids.h"
 
 namespace {
 
@@ -174,7 +175,7 @@ int wmain(int argc, wchar_t** argv) {
 
     DISPPARAMS none = {nullptr, nullptr, 0, 0};
     com::Var name;
-    hr = plugIn->Invoke(0x68030000, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, name.put(), nullptr, nullptr);
+    hr = plugIn->Invoke(DISPID_PlugIn_Name, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, name.put(), nullptr, nullptr);
     print(L"Plug-in name: %ls\n", SUCCEEDED(hr) && name.vt() == VT_BSTR ? name.get()->bstrVal : L"?");
 
     // What OK was pressed with, each time: the last accepted texts are the run's values.
@@ -224,7 +225,7 @@ int wmain(int argc, wchar_t** argv) {
     com::Var docArg = com::Var::object(document.get());
     DISPPARAMS args = {docArg.get(), nullptr, 1, 0};
     EXCEPINFO ex = {};
-    hr = plugIn->Invoke(0x60030008, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &args, nullptr, &ex, nullptr);
+    hr = plugIn->Invoke(DISPID_PlugIn_DoModal, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &args, nullptr, &ex, nullptr);
     robot.onTick();
     if (hr == DISP_E_EXCEPTION) {
         com::Error e = com::fromExcepInfo(ex, L"");

@@ -32,6 +32,16 @@ Observatory& Observatory::get() {
 
 Observatory::Observatory() { reset(); }
 
+namespace {
+// The thread message the exposure wait's log posts at each reading.
+constexpr UINT kWaitMarker = WM_APP + 0x3B0;
+// Takes the marker if it is still queued: true when it was.
+bool takeMarker() {
+    MSG m;
+    return PeekMessageW(&m, reinterpret_cast<HWND>(-1), kWaitMarker, kWaitMarker, PM_REMOVE) != FALSE;
+}
+} // namespace
+
 void Observatory::reset() {
     if (pressTimer) KillTimer(nullptr, pressTimer);
     if (releaseTimer) KillTimer(nullptr, releaseTimer);
@@ -66,6 +76,8 @@ void Observatory::reset() {
     clickY = Var::i2(0);
     pressLatched = false;
     guideImageClosed = false;
+    exposureWaitLog.clear();
+    takeMarker();
 }
 
 void Observatory::status(const wchar_t* format, ...) {
@@ -124,6 +136,9 @@ void Observatory::setDocuments(int forPass, const std::vector<std::wstring>& nam
 
 void Observatory::expose() {
     ++pass;
+    exposureWaitLog += L'|';
+    takeMarker();
+    markerPosted = false;
     exposing = true;
     exposureStart = GetTickCount();
     click = ClickState::Idle;
@@ -135,9 +150,20 @@ void Observatory::expose() {
 
 bool Observatory::running() {
     if (!exposing) return false;
-    if (exposureMs > 0 && GetTickCount() - exposureStart < static_cast<DWORD>(exposureMs)) return true;
+    if (exposureMs > 0 && GetTickCount() - exposureStart < static_cast<DWORD>(exposureMs)) {
+        logExposureReading(true);
+        return true;
+    }
+    logExposureReading(false);
     exposureFinished();
     return false;
+}
+
+void Observatory::logExposureReading(bool stillRunning) {
+    if (markerPosted) exposureWaitLog += takeMarker() ? L'-' : L'y';
+    markerPosted = false;
+    exposureWaitLog += stillRunning ? L'R' : L'D';
+    if (stillRunning) markerPosted = PostThreadMessageW(GetCurrentThreadId(), kWaitMarker, 0, 0) != FALSE;
 }
 
 void Observatory::exposureFinished() {

@@ -85,6 +85,14 @@ public:
     void status(const wchar_t* format, ...);
     // The button indicator (51) as the host reports it.
     bool buttonUpReading();
+    // The exposure wait as the host sees it (SimExposureWaitLog): 'R' a reading of
+    // GuiderRunning while the exposure runs, 'D' the one that finds it done, and
+    // between two readings 'y' when the thread's messages were let through (the marker
+    // posted at the earlier reading was taken from the queue) or '-' when not; '|'
+    // starts each exposure.
+    std::wstring exposureWaitLog;
+    bool markerPosted = false;
+    void logExposureReading(bool running);
     bool readSinceRelease = true;
 
 private:

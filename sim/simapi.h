@@ -77,5 +77,10 @@ SIM_API void SimStar(double* x, double* y);
 // Milliseconds from the last release of the button to the host's first reading of
 // the click position after it (-1 when not read yet).
 SIM_API double SimReleaseToReadMs(void);
+// The exposure wait as the host saw it since the reset: per exposure '|', then 'R' for
+// each reading of GuiderRunning while it ran and 'D' for the one that found it done;
+// between two readings 'y' when the plug-in let the thread's messages through, '-'
+// when it did not.
+SIM_API BSTR SimExposureWaitLog(void);
 // A document of the host, for the host's call of DoModal (AddRef'd).
 SIM_API IDispatch* SimHostDocument(void);

@@ -12,10 +12,10 @@ const CLSID kApplicationClsid = {0x37786C7A, 0xD75E, 0x4E5E, {0xBC, 0x7D, 0x67, 
 const CLSID kCameraClsid = {0xAB54EC89, 0x2A95, 0x4315, {0x82, 0xA7, 0x38, 0x8F, 0xDA, 0x79, 0x43, 0x75}};
 
 const runtime::ClassInfo kClasses[] = {
-    {&kApplicationClsid, L"Application", &IID_IDispatch, &sim::createApplication},
-    {&kCameraClsid, L"CCDCamera", &IID_IDispatch, &sim::createCamera},
+    {&kApplicationClsid, L"Application", &sim::createApplication},
+    {&kCameraClsid, L"CCDCamera", &sim::createCamera},
 };
-const runtime::ModuleInfo kModule = {L"MaxIm", &LIBID_MaxIm, 1, 0, 0, L"Apartment", kClasses, 2};
+const runtime::ModuleInfo kModule = {L"MaxIm", &LIBID_MaxIm, 1, 0, 0, L"Apartment", kClasses, ARRAYSIZE(kClasses)};
 
 std::vector<std::wstring> split(const wchar_t* names) {
     std::vector<std::wstring> out;
@@ -119,4 +119,5 @@ SIM_API double SimReleaseToReadMs(void) {
     QueryPerformanceFrequency(&f);
     return 1000.0 * static_cast<double>(o.readAt.QuadPart - o.releasedAt.QuadPart) / static_cast<double>(f.QuadPart);
 }
+SIM_API BSTR SimExposureWaitLog(void) { return SysAllocString(Observatory::get().exposureWaitLog.c_str()); }
 SIM_API IDispatch* SimHostDocument(void) { return sim::newDocument(L"Main Image"); }

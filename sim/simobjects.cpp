@@ -3,6 +3,7 @@
 #include "sim/simobjects.h"
 #include "sim/observatory.h"
 #include "maxim.h"
+#include "server/dispids.h"
 
 #include <new>
 
@@ -16,10 +17,14 @@ struct Entry {
 };
 
 // Member names of each object; numbered members have their host identifiers.
-const Entry kApplication[] = {{L"Documents", 10, true}, {L"Version", 11, true}};
-const Entry kDocuments[] = {{L"Item", 1, false}, {L"Count", 2, true}};
-const Entry kDocument[] = {{L"DisplayName", 1, true}, {L"MouseUp", 51, true}, {L"MouseX", 52, true},
-                           {L"MouseY", 53, true}, {L"MouseNewClick", 57, true}, {L"CalcInformation", 70, false}};
+const Entry kApplication[] = {{L"Documents", 10, true}};
+const Entry kDocuments[] = {{L"Item", DISPID_Documents_Item, false}, {L"Count", DISPID_Documents_Count, true}};
+const Entry kDocument[] = {{L"DisplayName", DISPID_Document_DisplayName, true},
+                           {L"MouseUp", DISPID_Document_MouseUp, true},
+                           {L"MouseX", DISPID_Document_MouseX, true},
+                           {L"MouseY", DISPID_Document_MouseY, true},
+                           {L"MouseNewClick", DISPID_Document_MouseNewClick, true},
+                           {L"CalcInformation", DISPID_Document_CalcInformation, false}};
 const Entry kCamera[] = {{L"LinkEnabled", 100, true},      {L"DisableAutoShutdown", 101, true},
                          {L"GuiderDeclination", 102, true}, {L"GuiderExpose", 103, false},
                          {L"GuiderRunning", 104, true},     {L"GuiderMove", 105, false},
@@ -143,20 +148,20 @@ public:
     explicit Document(std::wstring name) : Base(L"Document", kDocument, ARRAYSIZE(kDocument)), name_(std::move(name)) {}
 protected:
     bool accepts(REFIID iid) const override { return iid == DIID_Document; }
-    bool numbered(DISPID id) const override { return id != 1; }
+    bool numbered(DISPID id) const override { return id != DISPID_Document_DisplayName; }
     HRESULT member_(DISPID id, bool put, DISPPARAMS* params, Var& r) override {
         if (put) return DISP_E_MEMBERNOTFOUND;
         Observatory& o = Observatory::get();
         switch (id) {
-        case 1: r = Var::str(name_.c_str()); return S_OK;
-        case 57: r = Var::i2(o.click == ClickState::Idle ? 0 : 1); return S_OK;
-        case 51: r = Var::boolean(o.buttonUpReading()); return S_OK;
-        case 52:
+        case DISPID_Document_DisplayName: r = Var::str(name_.c_str()); return S_OK;
+        case DISPID_Document_MouseNewClick: r = Var::i2(o.click == ClickState::Idle ? 0 : 1); return S_OK;
+        case DISPID_Document_MouseUp: r = Var::boolean(o.buttonUpReading()); return S_OK;
+        case DISPID_Document_MouseX:
             if (!o.readSinceRelease) { QueryPerformanceCounter(&o.readAt); o.readSinceRelease = true; }
             r = o.clickX;
             return S_OK;
-        case 53: r = o.clickY; return S_OK;
-        case 70: {
+        case DISPID_Document_MouseY: r = o.clickY; return S_OK;
+        case DISPID_Document_CalcInformation: {
             SHORT x = 0, y = 0;
             HRESULT hr = argAs(params, 0, VT_I2, x, &VARIANT::iVal);
             if (SUCCEEDED(hr)) hr = argAs(params, 1, VT_I2, y, &VARIANT::iVal);
@@ -179,7 +184,7 @@ protected:
     bool numbered(DISPID) const override { return true; }
     HRESULT member_(DISPID id, bool put, DISPPARAMS* params, Var& r) override {
         if (put) return DISP_E_MEMBERNOTFOUND;
-        if (id == 2) { r = Var::i2(static_cast<SHORT>(names_.size())); return S_OK; }
+        if (id == DISPID_Documents_Count) { r = Var::i2(static_cast<SHORT>(names_.size())); return S_OK; }
         SHORT index = 0;
         HRESULT hr = argAs(params, 0, VT_I2, index, &VARIANT::iVal);
         if (FAILED(hr)) return hr;
@@ -198,9 +203,8 @@ class Application final : public Base {
 public:
     Application() : Base(L"Application", kApplication, ARRAYSIZE(kApplication)) {}
 protected:
-    HRESULT member_(DISPID id, bool put, DISPPARAMS*, Var& r) override {
+    HRESULT member_(DISPID, bool put, DISPPARAMS*, Var& r) override {
         if (put) return DISP_E_MEMBERNOTFOUND;
-        if (id == 11) { r = Var::str(L"simulated"); return S_OK; }
         IDispatch* d = new (std::nothrow) Documents();
         if (!d) return E_OUTOFMEMORY;
         r.ref().vt = VT_DISPATCH;

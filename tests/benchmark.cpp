@@ -15,6 +15,7 @@
 #include "sim/simapi.h"
 #include "sim/uirobot.h"
 #include "brastow.h"
+#include "server/dispids.h"
 
 namespace {
 
@@ -61,7 +62,7 @@ HRESULT doModal(IDispatch* plugIn, bool handsOff = false) {
     com::Var arg = com::Var::object(doc.get());
     DISPPARAMS dp = {arg.get(), nullptr, 1, 0};
     EXCEPINFO ex = {};
-    HRESULT hr = plugIn->Invoke(0x60030008, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &dp, nullptr, &ex, nullptr);
+    HRESULT hr = plugIn->Invoke(DISPID_PlugIn_DoModal, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &dp, nullptr, &ex, nullptr);
     if (hr == DISP_E_EXCEPTION) com::fromExcepInfo(ex, L"");
     return hr;
 }
@@ -145,8 +146,8 @@ int wmain(int argc, wchar_t** argv) {
         long reads = 0;
         while (now() - w0 < 2.0) {
             com::Var v;
-            doc->Invoke(57, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, v.put(), nullptr, nullptr);
-            doc->Invoke(51, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, v.put(), nullptr, nullptr);
+            doc->Invoke(DISPID_Document_MouseNewClick, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, v.put(), nullptr, nullptr);
+            doc->Invoke(DISPID_Document_MouseUp, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, v.put(), nullptr, nullptr);
             MSG msg;
             while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
             ++reads;
@@ -200,7 +201,7 @@ int wmain(int argc, wchar_t** argv) {
 
     // 4. CalcAngle through IDispatch.
     {
-        DISPID id = 0x60030007;
+        DISPID id = DISPID_PlugIn_CalcAngle;
         com::Var adj = com::Var::r4(8.0f), opp = com::Var::r4(-6.0f);
         VARIANT args[2] = {*opp.get(), *adj.get()};
         DISPPARAMS dp = {args, nullptr, 2, 0};

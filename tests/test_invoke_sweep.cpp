@@ -3,6 +3,7 @@
 // crash, and every reference taken must be given back.
 #include <gtest/gtest.h>
 #include "tests/support.h"
+#include "server/dispids.h"
 
 #include <algorithm>
 #include <cmath>
@@ -89,8 +90,8 @@ public:
     }
 
     DISPID member() {
-        static const DISPID ids[] = {0x60030001, 0x60030002, 0x60030003, 0x60030004, 0x60030005,
-                                     0x60030006, 0x60030007, 0x60030008, 0x68030000, 0, -1, -4, 0x60030009, 0x68030001};
+        static const DISPID ids[] = {DISPID_PlugIn_Sign, DISPID_PlugIn_ArcCosDeg, DISPID_PlugIn_ArcSinDeg, DISPID_PlugIn_SinDeg, DISPID_PlugIn_CosDeg,
+                                     DISPID_PlugIn_OldCalcAngle, DISPID_PlugIn_CalcAngle, DISPID_PlugIn_DoModal, DISPID_PlugIn_Name, 0, -1, -4, 0x60030009, 0x68030001};
         return pick(10) ? ids[pick(9)] : (pick(2) ? ids[9 + pick(5)] : static_cast<DISPID>(rng_()));
     }
     WORD flags() {
@@ -214,29 +215,29 @@ HRESULT invokeRaw(IDispatch* d, DISPID id, DISPPARAMS* dp, WORD flags = DISPATCH
 }
 
 const Malformed kMalformed[] = {
-    {"no DISPPARAMS at all", E_INVALIDARG, [](IDispatch* d) { return invokeRaw(d, 0x60030001, nullptr); }},
+    {"no DISPPARAMS at all", E_INVALIDARG, [](IDispatch* d) { return invokeRaw(d, DISPID_PlugIn_Sign, nullptr); }},
     {"cArgs 1 with no argument array", E_INVALIDARG,
-     [](IDispatch* d) { DISPPARAMS dp = {nullptr, nullptr, 1, 0}; return invokeRaw(d, 0x60030001, &dp); }},
+     [](IDispatch* d) { DISPPARAMS dp = {nullptr, nullptr, 1, 0}; return invokeRaw(d, DISPID_PlugIn_Sign, &dp); }},
     {"a named argument with no identifier array", E_INVALIDARG,
-     [](IDispatch* d) { Var x = Var::i2(1); DISPPARAMS dp = {x.get(), nullptr, 1, 1}; return invokeRaw(d, 0x60030001, &dp); }},
+     [](IDispatch* d) { Var x = Var::i2(1); DISPPARAMS dp = {x.get(), nullptr, 1, 1}; return invokeRaw(d, DISPID_PlugIn_Sign, &dp); }},
     {"more named arguments than arguments", E_INVALIDARG,
      [](IDispatch* d) { Var x = Var::i2(1); DISPID ids[2] = {0, 1};
-                        DISPPARAMS dp = {x.get(), ids, 1, 2}; return invokeRaw(d, 0x60030007, &dp); }},
+                        DISPPARAMS dp = {x.get(), ids, 1, 2}; return invokeRaw(d, DISPID_PlugIn_CalcAngle, &dp); }},
     {"a typed reference whose pointer is null", E_POINTER,
      [](IDispatch* d) { VARIANT v; v.vt = VT_BYREF | VT_R8; v.pdblVal = nullptr;
-                        DISPPARAMS dp = {&v, nullptr, 1, 0}; return invokeRaw(d, 0x60030004, &dp); }},
+                        DISPPARAMS dp = {&v, nullptr, 1, 0}; return invokeRaw(d, DISPID_PlugIn_SinDeg, &dp); }},
     {"a reference to a variant that is null", E_POINTER,
      [](IDispatch* d) { VARIANT v; v.vt = VT_BYREF | VT_VARIANT; v.pvarVal = nullptr;
-                        DISPPARAMS dp = {&v, nullptr, 1, 0}; return invokeRaw(d, 0x60030001, &dp); }},
+                        DISPPARAMS dp = {&v, nullptr, 1, 0}; return invokeRaw(d, DISPID_PlugIn_Sign, &dp); }},
     {"a reference to a variant that refers to itself", E_POINTER,
      [](IDispatch* d) { VARIANT v; v.vt = VT_BYREF | VT_VARIANT; v.pvarVal = &v;
-                        DISPPARAMS dp = {&v, nullptr, 1, 0}; return invokeRaw(d, 0x60030005, &dp); }},
+                        DISPPARAMS dp = {&v, nullptr, 1, 0}; return invokeRaw(d, DISPID_PlugIn_CosDeg, &dp); }},
     {"a null object reference for DoModal's document", E_POINTER,
      [](IDispatch* d) { VARIANT v; v.vt = VT_BYREF | VT_DISPATCH; v.ppdispVal = nullptr;
-                        DISPPARAMS dp = {&v, nullptr, 1, 0}; return invokeRaw(d, 0x60030008, &dp); }},
+                        DISPPARAMS dp = {&v, nullptr, 1, 0}; return invokeRaw(d, DISPID_PlugIn_DoModal, &dp); }},
     {"a record without record information", E_POINTER,
      [](IDispatch* d) { VARIANT v; v.vt = VT_RECORD; v.pvRecord = nullptr; v.pRecInfo = nullptr;
-                        DISPPARAMS dp = {&v, nullptr, 1, 0}; return invokeRaw(d, 0x60030002, &dp); }},
+                        DISPPARAMS dp = {&v, nullptr, 1, 0}; return invokeRaw(d, DISPID_PlugIn_ArcCosDeg, &dp); }},
     {"GetIDsOfNames with no names", E_INVALIDARG,
      [](IDispatch* d) { DISPID id; return d->GetIDsOfNames(IID_NULL, nullptr, 1, 0, &id); }},
     {"GetIDsOfNames with no room for the identifiers", E_INVALIDARG,

@@ -404,6 +404,7 @@ TEST(TypeLibrary, InterfaceHasTheNineMembersInOrder) {
     EXPECT_EQ(ta->cbSizeVft, (7 + 9) * kPtr);
     vt->ReleaseTypeAttr(ta);
 
+    // The published identifiers, written out: this is the check of server/dispids.h.
     struct Member { const wchar_t* name; MEMBERID id; INVOKEKIND kind; int params; };
     const Member expected[] = {
         {L"Sign", 0x60030001, INVOKE_FUNC, 2},      {L"ArcCosDeg", 0x60030002, INVOKE_FUNC, 2},
@@ -460,6 +461,26 @@ TEST(TypeLibrary, InterfaceHasTheNineMembersInOrder) {
             }
         }
         vt->ReleaseFuncDesc(fd);
+    }
+}
+
+TEST(TypeLibrary, HostMembersHaveTheHostsIdentifiers) {
+    // The host's numbered members, written out: the plug-in calls them by these
+    // numbers (server/dispids.h), so a wrong number there must fail here.
+    com::Ptr<ITypeLib> host;
+    ASSERT_EQ(LoadTypeLibEx(buildPath(L"gen\\MaxIm_DL.exe").c_str(), REGKIND_NONE, host.put()), S_OK);
+    struct Member { const GUID* iface; const wchar_t* name; MEMBERID id; };
+    const Member expected[] = {{&DIID_Documents, L"Item", 1},         {&DIID_Documents, L"Count", 2},
+                               {&DIID_Document, L"DisplayName", 1},   {&DIID_Document, L"MouseUp", 51},
+                               {&DIID_Document, L"MouseX", 52},       {&DIID_Document, L"MouseY", 53},
+                               {&DIID_Document, L"MouseNewClick", 57}, {&DIID_Document, L"CalcInformation", 70}};
+    for (const Member& m : expected) {
+        com::Ptr<ITypeInfo> ti;
+        ASSERT_EQ(host->GetTypeInfoOfGuid(*m.iface, ti.put()), S_OK);
+        LPOLESTR name = const_cast<LPOLESTR>(m.name);
+        MEMBERID id = MEMBERID_NIL;
+        EXPECT_EQ(ti->GetIDsOfNames(&name, 1, &id), S_OK);
+        EXPECT_EQ(id, m.id) << "member " << std::string(m.name, m.name + lstrlenW(m.name));
     }
 }
 

@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 #include "tests/support.h"
 #include "sim/simapi.h"
+#include "server/dispids.h"
 
+#include <algorithm>
 #include <cmath>
+#include <emmintrin.h>
 #include <functional>
 #include <thread>
 
@@ -83,7 +86,7 @@ protected:
         };
         com::Ptr<IDispatch> doc(SimHostDocument(), false);
         int before = SimCallCount();
-        o.result = invoke(plugIn.get(), 0x60030008, DISPATCH_METHOD, {Var::object(doc.get())});
+        o.result = invoke(plugIn.get(), DISPID_PlugIn_DoModal, DISPATCH_METHOD, {Var::object(doc.get())});
         if (stuck) {
             ADD_FAILURE() << "the run did not end";
             MSG quit;
@@ -275,6 +278,93 @@ TEST_F(Run, BacklashShownOnlyWhenAskedAndAfterTheSettings) {
     EXPECT_FALSE(on.has(L"call Camera.GuiderBacklash"));
 }
 
+namespace {
+// The correctly rounded square root (the instruction, as the plug-in takes it).
+double root(double x) { return _mm_cvtsd_f64(_mm_sqrt_sd(_mm_set_sd(x), _mm_set_sd(x))); }
+// A value as the plug-in writes it in a message.
+std::wstring text(const Var& v) {
+    Var t(v);
+    return SUCCEEDED(t.changeTo(VT_BSTR)) ? std::wstring(t.get()->bstrVal) : L"?";
+}
+} // namespace
+
+TEST_F(Run, EachValueOfTheSolutionHasItsDefinitionAndPrecision) {
+    // Backlash on both axes, at positions where single and double precision part.
+    const double pts[5][2] = {{157.9, 292.3}, {165.1, 288.0}, {158.7, 291.7}, {163.0, 298.9}, {159.1, 292.7}};
+    scriptPoints(pts);
+    Outcome o = run(worked(true));
+    ASSERT_EQ(o.result.hr, S_OK);
+    ASSERT_EQ(o.messages.size(), 2u);
+
+    // The table's definitions, worked here: positions and differences are singles, so
+    // are the squares and their sums; d1 and d2 keep the double root, d3 and d4 are
+    // singles; the fraction is 90 / 100 in double, narrowed.
+    float X[5], Y[5];
+    for (int i = 0; i < 5; ++i) X[i] = static_cast<float>(pts[i][0]), Y[i] = static_cast<float>(pts[i][1]);
+    const float dx1 = X[1] - X[0], dx2 = X[2] - X[1], dy1 = Y[1] - Y[0], dy2 = Y[2] - Y[1];
+    const float dx3 = X[3] - X[2], dx4 = X[4] - X[3], dy3 = Y[3] - Y[2], dy4 = Y[4] - Y[3];
+    auto squares = [](float a, float b) { return a * a + b * b; };
+    const double d1 = root(squares(dx1, dy1)), d2 = root(squares(dx2, dy2));
+    const float d3 = static_cast<float>(root(squares(dx3, dy3))), d4 = static_cast<float>(root(squares(dx4, dy4)));
+    const float frac = static_cast<float>(90.0 / 100.0);
+    const double xBase = d1 / 5.0;
+    const float yBase = d3 / 5.0f;
+    const double xBacklash = std::fabs(static_cast<double>(frac) * (d1 - d2)) / xBase;
+    const float yBacklash = std::fabs((d3 - d4) * frac) / yBase;
+    // The move in direction 0 is (+7.2, -4.3), direction 2 (+4.3, +7.2): X sign -1 (dx1
+    // times the cosine of about 30.8 degrees is positive), Y sign -1.
+    const double xSpeed = -1 * xBase;  // times CosDeg(0), which is exactly 1
+    const float ySpeed = yBase * -1.0f;
+
+    Var a = written(L"GuiderAngle"), x = written(L"GuiderXSpeed"), y = written(L"GuiderYSpeed");
+    ASSERT_EQ(a.vt(), VT_R4);
+    EXPECT_NEAR(a.get()->fltVal, -std::atan2(dy1, dx1) / kDegree, 1e-4);
+    ASSERT_EQ(x.vt(), VT_R8);
+    EXPECT_EQ(x.get()->dblVal, xSpeed);
+    ASSERT_EQ(y.vt(), VT_R4);
+    EXPECT_EQ(y.get()->fltVal, ySpeed);
+    EXPECT_EQ(o.messages[0], L"CameraAngle=" + text(a) + L" xSpeed=" + text(Var::r8(xSpeed)) + L" ySpeed=" +
+                                 text(Var::r4(ySpeed)));
+    EXPECT_EQ(o.messages[1], L"Calculated settings are: XBacklash=" + text(Var::r8(xBacklash)) + L" YBacklash=" +
+                                 text(Var::r4(yBacklash)));
+
+    // The case tells the definitions from their neighbours: lengths from squares in
+    // double precision, or speeds from the return moves, give other values.
+    const double dx1d = dx1, dy1d = dy1, dx3d = dx3, dy3d = dy3;
+    EXPECT_NE(root(dx1d * dx1d + dy1d * dy1d) / 5.0, xBase);
+    EXPECT_NE(static_cast<float>(root(dx3d * dx3d + dy3d * dy3d)) / 5.0f, yBase);
+    EXPECT_NE(d2 / 5.0, xBase);
+    EXPECT_NE(d4 / 5.0f, yBase);
+    EXPECT_GT(xBacklash, 0.1);
+    EXPECT_GT(yBacklash, 0.1f);
+}
+
+TEST_F(Run, TheExposureWaitReadsEveryTenthOfASecondAndLetsTheHostWork) {
+    // Exposures of half a second: with a pause of 100 ms between readings, at most six
+    // readings find it running (fewer on a slow machine), where a wait without the pause
+    // reads it thousands of times. Between two readings the host's messages go through.
+    SimSetExposureMs(500);
+    Outcome o = run(worked());
+    ASSERT_EQ(o.result.hr, S_OK);
+    const std::wstring log = com::Bstr::attach(SimExposureWaitLog()).c_str();
+    std::vector<std::wstring> exposures;
+    for (size_t at = log.find(L'|'); at != std::wstring::npos;) {
+        size_t next = log.find(L'|', at + 1);
+        exposures.push_back(log.substr(at + 1, next == std::wstring::npos ? std::wstring::npos : next - at - 1));
+        at = next;
+    }
+    ASSERT_EQ(exposures.size(), 5u) << std::string(log.begin(), log.end());
+    for (const std::wstring& e : exposures) {
+        const std::string shown(e.begin(), e.end());
+        const auto readings = std::count(e.begin(), e.end(), L'R');
+        EXPECT_GE(readings, 1) << shown;
+        EXPECT_LE(readings, 6) << shown;
+        EXPECT_EQ(e.back(), L'D') << shown;
+        EXPECT_EQ(e.find(L'-'), std::wstring::npos) << "a reading without the messages let through: " << shown;
+        EXPECT_EQ(std::count(e.begin(), e.end(), L'y'), readings) << shown;
+    }
+}
+
 TEST_F(Run, MoveWithoutAnXComponentGivesANegativeYSign) {
     const double pts[5][2] = {{10, 10}, {18, 10}, {10, 10}, {10, 20}, {10, 10}};
     scriptPoints(pts);
@@ -386,7 +476,7 @@ TEST_F(Run, HostClosingDuringTheClickWaitEndsTheRun) {
         robot.onDialog = [&](HWND dlg) { simuser::fillSetupForm(dlg, SetupEntry{}); return true; };
         robot.onTick = [&] { if (++ticks == 10) PostQuitMessage(7); };
         com::Ptr<IDispatch> doc(SimHostDocument(), false);
-        o.result = invoke(plugIn.get(), 0x60030008, DISPATCH_METHOD, {Var::object(doc.get())});
+        o.result = invoke(plugIn.get(), DISPID_PlugIn_DoModal, DISPATCH_METHOD, {Var::object(doc.get())});
     }
     EXPECT_EQ(o.result.hr, DISP_E_EXCEPTION);
     EXPECT_EQ(o.result.error.number, E_ABORT);
@@ -612,7 +702,7 @@ struct ReEntry {
         if (msg == WM_APP && self) {
             com::Ptr<IDispatch> target = self->sameObject ? self->first : createPlugIn();
             com::Ptr<IDispatch> doc(SimHostDocument(), false);
-            self->results.push_back(invoke(target.get(), 0x60030008, DISPATCH_METHOD, {Var::object(doc.get())}));
+            self->results.push_back(invoke(target.get(), DISPID_PlugIn_DoModal, DISPATCH_METHOD, {Var::object(doc.get())}));
             return 0;
         }
         return DefWindowProcW(w, msg, wp, lp);
@@ -719,7 +809,7 @@ TEST_F(Run, ARunInAnotherApartmentIsRefusedWhileOneIsInProgress) {
             com::Apartment sta;
             auto p = createPlugIn();
             com::Ptr<IDispatch> doc(SimHostDocument(), false);
-            other = invoke(p.get(), 0x60030008, DISPATCH_METHOD, {Var::object(doc.get())});
+            other = invoke(p.get(), DISPID_PlugIn_DoModal, DISPATCH_METHOD, {Var::object(doc.get())});
             finished = true;
         });
         apartment.join();  // refused at once, while this run waits for its click
@@ -862,12 +952,12 @@ TEST_F(Run, DoModalTakesItsDocumentByName) {
     DISPID named = 0;
     DISPPARAMS dp = {arg.get(), &named, 1, 1};
     EXCEPINFO ex = {};
-    EXPECT_EQ(plugIn->Invoke(0x60030008, IID_NULL, 0, DISPATCH_METHOD, &dp, nullptr, &ex, nullptr), S_OK);
+    EXPECT_EQ(plugIn->Invoke(DISPID_PlugIn_DoModal, IID_NULL, 0, DISPATCH_METHOD, &dp, nullptr, &ex, nullptr), S_OK);
     EXPECT_EQ(shown, 1);
     EXPECT_EQ(written(L"GuiderAngle").vt(), VT_R4);
     named = 3;  // no such parameter: refused before anything runs
     UINT argErr = 99;
-    EXPECT_EQ(plugIn->Invoke(0x60030008, IID_NULL, 0, DISPATCH_METHOD, &dp, nullptr, &ex, &argErr), DISP_E_PARAMNOTFOUND);
+    EXPECT_EQ(plugIn->Invoke(DISPID_PlugIn_DoModal, IID_NULL, 0, DISPATCH_METHOD, &dp, nullptr, &ex, &argErr), DISP_E_PARAMNOTFOUND);
     EXPECT_EQ(argErr, 0u);
     EXPECT_EQ(shown, 1);
 }

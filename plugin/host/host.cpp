@@ -81,16 +81,13 @@ HRESULT Object::get(Member m, com::Var& out) const {
 }
 
 namespace {
-const VARIANT& raw(const VARIANT& v) { return v; }
-const VARIANT& raw(const com::Var& v) { return *v.get(); }
-
-// The arguments as the plain array Invoke takes (the caller's values, not copies).
-template <class T>
-UINT toArray(std::initializer_list<T> args, VARIANT (&out)[kMaxArguments]) {
+// The arguments as the plain array Invoke takes: the caller's values, not copies, so
+// they stay owned (and alive) in `args` for the call.
+UINT toArray(std::initializer_list<com::Var> args, VARIANT (&out)[kMaxArguments]) {
     UINT n = 0;
-    for (const T& a : args) {
+    for (const com::Var& a : args) {
         if (n == kMaxArguments) return kMaxArguments + 1;
-        out[n++] = raw(a);
+        out[n++] = *a.get();
     }
     return n;
 }
@@ -108,12 +105,34 @@ HRESULT Object::put(Member m, const com::Var& value) const {
     return invoke(m, DISPATCH_PROPERTYPUT, &v, 1, true, nullptr);
 }
 
-HRESULT Object::call(Member m, std::initializer_list<VARIANT> args, com::Var* out) const {
+HRESULT Object::call(Member m, std::initializer_list<com::Var> args, com::Var* out) const {
     VARIANT a[kMaxArguments];
     UINT n = toArray(args, a);
     if (n > kMaxArguments) return errors::raise(E_INVALIDARG);
     WORD flags = out ? DISPATCH_METHOD | DISPATCH_PROPERTYGET : DISPATCH_METHOD;
     return invoke(m, flags, a, n, false, out);
+}
+
+namespace {
+// A read followed by its conversion.
+template <class T>
+HRESULT getAs(const Object& o, Member m, std::initializer_list<com::Var> args, HRESULT (*to)(const com::Var&, T&),
+              T& out) {
+    com::Var v;
+    HRESULT hr = args.size() ? o.get(m, args, v) : o.get(m, v);
+    if (FAILED(hr)) return hr;
+    return to(v, out);
+}
+} // namespace
+
+HRESULT Object::getI2(Member m, SHORT& out) const { return getAs(*this, m, {}, toI2, out); }
+HRESULT Object::getBool(Member m, bool& out) const { return getAs(*this, m, {}, toBool, out); }
+HRESULT Object::getR4(Member m, float& out) const { return getAs(*this, m, {}, toR4, out); }
+HRESULT Object::getR8(Member m, double& out) const { return getAs(*this, m, {}, toR8, out); }
+HRESULT Object::getText(Member m, com::Bstr& out) const { return getAs(*this, m, {}, toText, out); }
+HRESULT Object::getObject(Member m, Object& out) const { return getAs(*this, m, {}, toObject, out); }
+HRESULT Object::getObject(Member m, std::initializer_list<com::Var> args, Object& out) const {
+    return getAs(*this, m, args, toObject, out);
 }
 
 namespace {
@@ -203,17 +222,17 @@ HRESULT arrayElement(const com::Var& array, LONG index, com::Var& out) {
     return FAILED(hr) ? errors::raiseRuntimeFailure(hr) : S_OK;
 }
 
-VARIANT byRef(SHORT* value) {
-    VARIANT v;
-    v.vt = VT_BYREF | VT_I2;
-    v.piVal = value;
+com::Var byRef(SHORT* value) {
+    com::Var v;
+    v.ref().vt = VT_BYREF | VT_I2;
+    v.ref().piVal = value;
     return v;
 }
 
-VARIANT byRef(float* value) {
-    VARIANT v;
-    v.vt = VT_BYREF | VT_R4;
-    v.pfltVal = value;
+com::Var byRef(float* value) {
+    com::Var v;
+    v.ref().vt = VT_BYREF | VT_R4;
+    v.ref().pfltVal = value;
     return v;
 }
 

@@ -36,7 +36,17 @@ public:
     HRESULT get(Member m, std::initializer_list<com::Var> args, com::Var& out) const;
     HRESULT put(Member m, const com::Var& value) const;
     // A call whose result is wanted (`out`) or not (null).
-    HRESULT call(Member m, std::initializer_list<VARIANT> args, com::Var* out) const;
+    HRESULT call(Member m, std::initializer_list<com::Var> args, com::Var* out = nullptr) const;
+
+    // A property read and converted as the contract reads it: one host call and one
+    // conversion, each raising its own error.
+    HRESULT getI2(Member m, SHORT& out) const;
+    HRESULT getBool(Member m, bool& out) const;
+    HRESULT getR4(Member m, float& out) const;
+    HRESULT getR8(Member m, double& out) const;
+    HRESULT getText(Member m, com::Bstr& out) const;
+    HRESULT getObject(Member m, Object& out) const;
+    HRESULT getObject(Member m, std::initializer_list<com::Var> args, Object& out) const;
 
     IDispatch* get() const { return d_.get(); }
     explicit operator bool() const { return static_cast<bool>(d_); }
@@ -57,8 +67,9 @@ HRESULT toObject(const com::Var& v, Object& out);
 // Element `index` (an absolute index, as written in code) of a one-dimensional array.
 HRESULT arrayElement(const com::Var& array, LONG index, com::Var& out);
 
-// A by-reference argument pointing at the caller's variable.
-VARIANT byRef(SHORT* value);
-VARIANT byRef(float* value);
+// A by-reference argument pointing at the caller's variable (which must outlive the
+// call); the variant owns nothing.
+com::Var byRef(SHORT* value);
+com::Var byRef(float* value);
 
 } // namespace host
