@@ -52,7 +52,8 @@ TEST(ComPtr, EveryPathGivesBackWhatItTook) {
         EXPECT_EQ(o.refs, 4);
         b = com::Ptr<IDispatch>();  // assignment of nothing gives one back
         EXPECT_EQ(o.refs, 3);
-        c = c;  // self-assignment changes nothing
+        com::Ptr<IDispatch>& alias = c;
+        c = alias;  // self-assignment changes nothing
         EXPECT_EQ(o.refs, 3);
         c.reset();
         EXPECT_EQ(o.refs, 2);
