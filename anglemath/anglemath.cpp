@@ -82,12 +82,12 @@ HRESULT absolute(const Var& x, Var& out) {
 // -x * x + 1 by variant arithmetic: the discriminant of the inverse cosine.
 HRESULT discriminant(const Var& x, Var& d) {
     Var neg, prod;
-    const Var one = Var::i2(1);
+    Var one = Var::i2(1);
     VARIANT* px = const_cast<VARIANT*>(x.get());
     HRESULT hr;
     if (FAILED(hr = checkedVar(neg, [&](VARIANT* o) { return VarNeg(px, o); }))) return hr;
     if (FAILED(hr = checkedVar(prod, [&](VARIANT* o) { return VarMul(neg.get(), px, o); }))) return hr;
-    return checkedVar(d, [&](VARIANT* o) { return VarAdd(prod.get(), const_cast<VARIANT*>(one.get()), o); });
+    return checkedVar(d, [&](VARIANT* o) { return VarAdd(prod.get(), one.get(), o); });
 }
 
 HRESULT giveDouble(double value, VARIANT* result) {
@@ -117,10 +117,9 @@ HRESULT inverseCosine(const VARIANT& arg, VARIANT* result) {
     if (FAILED(hr = discriminant(x, d2))) return hr;
     if (FAILED(hr = toDouble(d2, &dd))) return hr;
     if (FAILED(hr = checked(root, [&] { return crt::sqrt(dd); }))) return hr;
-    const Var rootVar = Var::r8(root);
+    Var rootVar = Var::r8(root);
     if (FAILED(hr = checkedVar(negX, [&](VARIANT* o) { return VarNeg(x.get(), o); }))) return hr;
-    if (FAILED(hr = checkedVar(quotient, [&](VARIANT* o) { return VarDiv(negX.get(), const_cast<VARIANT*>(rootVar.get()), o); })))
-        return hr;
+    if (FAILED(hr = checkedVar(quotient, [&](VARIANT* o) { return VarDiv(negX.get(), rootVar.get(), o); }))) return hr;
     if (FAILED(hr = toDouble(quotient, &q))) return hr;
     if (FAILED(hr = checked(radians, [&] { return crt::atan(q) + rightAngle; }))) return hr;
     if (FAILED(hr = checked(degrees, [&] { return radians / kDegree; }))) return hr;
@@ -196,12 +195,11 @@ HRESULT oldCalcAngleBody(_PlugIn* self, const VARIANT& xArg, const VARIANT& yArg
 // Sine or cosine of degrees turned into radians by variant arithmetic.
 HRESULT trig(const VARIANT& arg, VARIANT* result, double (*fn)(double)) {
     Var x, radians;
-    const Var factor = Var::r8(kDegree);
+    Var factor = Var::r8(kDegree);
     HRESULT hr;
     double rad = 0.0, value;
     if (FAILED(hr = read(arg, x))) return hr;
-    if (FAILED(hr = checkedVar(radians, [&](VARIANT* o) { return VarMul(x.get(), const_cast<VARIANT*>(factor.get()), o); })))
-        return hr;
+    if (FAILED(hr = checkedVar(radians, [&](VARIANT* o) { return VarMul(x.get(), factor.get(), o); }))) return hr;
     if (FAILED(hr = toDouble(radians, &rad))) return hr;
     if (FAILED(hr = checked(value, [&] { return fn(rad); }))) return hr;
     return giveDouble(value, result);

@@ -78,6 +78,7 @@ void Observatory::reset() {
     guideImageClosed = false;
     exposureWaitLog.clear();
     takeMarker();
+    markerPosted = false;
 }
 
 void Observatory::status(const wchar_t* format, ...) {
