@@ -2,7 +2,7 @@
 // automation runtime's own variant arithmetic so that the number type of each step
 // (16-bit integer, single, double) follows the variant rules.
 #include "anglemath/anglemath.h"
-#include "anglemath/crtmath.h"
+#include "anglemath/elementary.h"
 #include "anglemath/checked.h"
 #include "anglemath/errorreport.h"
 #include "server/comhelp.h"
@@ -111,17 +111,17 @@ HRESULT inverseCosine(const VARIANT& arg, VARIANT* result) {
         return S_OK;
     }
     double rightAngle, dd = 0.0, root, q = 0.0, radians, degrees;
-    if (FAILED(hr = checked(rightAngle, [] { return 2.0 * crt::atan(1.0); }))) return hr;
+    if (FAILED(hr = checked(rightAngle, [] { return 2.0 * elementary::atan(1.0); }))) return hr;
     // The discriminant again, as the definition computes it for the root.
     Var d2, negX, quotient;
     if (FAILED(hr = discriminant(x, d2))) return hr;
     if (FAILED(hr = toDouble(d2, &dd))) return hr;
-    if (FAILED(hr = checked(root, [&] { return crt::sqrt(dd); }))) return hr;
+    if (FAILED(hr = checked(root, [&] { return elementary::sqrt(dd); }))) return hr;
     Var rootVar = Var::r8(root);
     if (FAILED(hr = checkedVar(negX, [&](VARIANT* o) { return VarNeg(x.get(), o); }))) return hr;
     if (FAILED(hr = checkedVar(quotient, [&](VARIANT* o) { return VarDiv(negX.get(), rootVar.get(), o); }))) return hr;
     if (FAILED(hr = toDouble(quotient, &q))) return hr;
-    if (FAILED(hr = checked(radians, [&] { return crt::atan(q) + rightAngle; }))) return hr;
+    if (FAILED(hr = checked(radians, [&] { return elementary::atan(q) + rightAngle; }))) return hr;
     if (FAILED(hr = checked(degrees, [&] { return radians / kDegree; }))) return hr;
     return giveDouble(degrees, result);
 }
@@ -145,7 +145,7 @@ HRESULT calcAngleBody(const VARIANT& adjArg, const VARIANT& oppArg, VARIANT* res
         double q = 0.0;
         if (FAILED(hr = checkedVar(quotient, [&](VARIANT* o) { return VarDiv(opp.get(), adj.get(), o); }))) return hr;
         if (FAILED(hr = toDouble(quotient, &q))) return hr;
-        if (FAILED(hr = checked(angle, [&] { return static_cast<float>(std::fabs(crt::atan(q))); }))) return hr;
+        if (FAILED(hr = checked(angle, [&] { return static_cast<float>(std::fabs(elementary::atan(q))); }))) return hr;
     }
     if (FAILED(hr = compare(adj, Var::i2(0), order))) return hr;
     if (order == Order::Less) {
@@ -171,7 +171,7 @@ HRESULT oldCalcAngleBody(_PlugIn* self, const VARIANT& xArg, const VARIANT& yArg
     if (FAILED(hr = checkedVar(sum, [&](VARIANT* o) { return VarAdd(xx.get(), yy.get(), o); }))) return hr;
     double s = 0.0, r;
     if (FAILED(hr = toDouble(sum, &s))) return hr;
-    if (FAILED(hr = checked(r, [&] { return crt::sqrt(s); }))) return hr;
+    if (FAILED(hr = checked(r, [&] { return elementary::sqrt(s); }))) return hr;
 
     Var angle;
     if (r > 0.0) {
@@ -204,8 +204,8 @@ HRESULT trig(const VARIANT& arg, VARIANT* result, double (*fn)(double)) {
     if (FAILED(hr = checked(value, [&] { return fn(rad); }))) return hr;
     return giveDouble(value, result);
 }
-double sine(double x) { return crt::sin(x); }
-double cosine(double x) { return crt::cos(x); }
+double sine(double x) { return elementary::sin(x); }
+double cosine(double x) { return elementary::cos(x); }
 
 } // namespace
 

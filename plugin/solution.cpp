@@ -5,7 +5,7 @@
 // their signs, signs, speeds, the report, the writes.
 #include "plugin/run.h"
 #include "anglemath/checked.h"
-#include "anglemath/crtmath.h"
+#include "anglemath/elementary.h"
 #include "server/errors.h"
 #include "server/modal.h"
 #include "brastow.h"
@@ -86,11 +86,11 @@ float squares(float dx, float dy) { return dx * dx + dy * dy; }
 
 HRESULT lengths(const Moves& m, Lengths& l) {
     HRESULT hr;
-    if (FAILED(hr = checked(l.d1, [&] { return crt::sqrt(static_cast<double>(squares(m.dx1, m.dy1))); }))) return hr;
-    if (FAILED(hr = checked(l.d2, [&] { return crt::sqrt(static_cast<double>(squares(m.dx2, m.dy2))); }))) return hr;
-    if (FAILED(hr = checked(l.d3, [&] { return static_cast<float>(crt::sqrt(static_cast<double>(squares(m.dx3, m.dy3)))); })))
+    if (FAILED(hr = checked(l.d1, [&] { return elementary::sqrt(static_cast<double>(squares(m.dx1, m.dy1))); }))) return hr;
+    if (FAILED(hr = checked(l.d2, [&] { return elementary::sqrt(static_cast<double>(squares(m.dx2, m.dy2))); }))) return hr;
+    if (FAILED(hr = checked(l.d3, [&] { return static_cast<float>(elementary::sqrt(static_cast<double>(squares(m.dx3, m.dy3)))); })))
         return hr;
-    return checked(l.d4, [&] { return static_cast<float>(crt::sqrt(static_cast<double>(squares(m.dx4, m.dy4)))); });
+    return checked(l.d4, [&] { return static_cast<float>(elementary::sqrt(static_cast<double>(squares(m.dx4, m.dy4)))); });
 }
 
 // Backlash (shown only when asked for, always computed): the length lost on the return

@@ -2,8 +2,9 @@
 //  1. processor time the host process uses while the run waits 10 s for a click;
 //  2. delay from the click indicators changing to the plug-in reading the position;
 //  3. size of brastow.dll and of the DLLs it imports;
-//  4. CalcAngle calls per second through IDispatch.
-// Usage: benchmark [--wait-seconds N] [--clicks N]
+//  4. calls per second of each numeric member through IDispatch.
+// Usage: benchmark [--wait-seconds N] [--clicks N] [--members-only]
+// --members-only: part 4 alone.
 #include <windows.h>
 #include <oleauto.h>
 #include <algorithm>
@@ -110,16 +111,72 @@ LONGLONG fileSize(const std::wstring& path) {
 
 } // namespace
 
+static void memberRates(IDispatch* plugIn) {
+    // 4. The numeric members through IDispatch::Invoke, each with arguments of the kinds
+    // clients pass (small and huge angles, the quadrants, the inverse cosine's domain).
+    struct MemberCall { const char* label; DISPID id; com::Var a, b; };
+    const MemberCall members[] = {
+        {"Sign(-2.5)", DISPID_PlugIn_Sign, com::Var::r8(-2.5), {}},
+        {"SinDeg(30)", DISPID_PlugIn_SinDeg, com::Var::r8(30.0), {}},
+        {"SinDeg(1e22)", DISPID_PlugIn_SinDeg, com::Var::r8(1e22), {}},
+        {"CosDeg(60)", DISPID_PlugIn_CosDeg, com::Var::r8(60.0), {}},
+        {"CosDeg(123456.7)", DISPID_PlugIn_CosDeg, com::Var::r8(123456.7), {}},
+        {"CalcAngle(8!, -6!)", DISPID_PlugIn_CalcAngle, com::Var::r4(8.0f), com::Var::r4(-6.0f)},
+        {"CalcAngle(-3, 40)", DISPID_PlugIn_CalcAngle, com::Var::r8(-3.0), com::Var::r8(40.0)},
+        {"ArcCosDeg(0.3)", DISPID_PlugIn_ArcCosDeg, com::Var::r8(0.3), {}},
+        {"ArcSinDeg(-0.9)", DISPID_PlugIn_ArcSinDeg, com::Var::r8(-0.9), {}},
+        {"OldCalcAngle(3, 4)", DISPID_PlugIn_OldCalcAngle, com::Var::r8(3.0), com::Var::r8(4.0)},
+    };
+    for (const MemberCall& m : members) {
+        VARIANT args[2] = {*m.b.get(), *m.a.get()};  // last argument first
+        const UINT count = m.b.vt() == VT_EMPTY ? 1 : 2;
+        DISPPARAMS dp = {count == 2 ? args : args + 1, nullptr, count, 0};
+        long calls = 0;
+        double w0 = now();
+        while (now() - w0 < 1.0) {
+            for (int k = 0; k < 1000; ++k) {
+                com::Var r;
+                plugIn->Invoke(m.id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &dp, r.put(), nullptr, nullptr);
+            }
+            calls += 1000;
+        }
+        printf("%-20s through IDispatch::Invoke: %8.0f calls per second\n", m.label,
+               static_cast<double>(calls) / (now() - w0));
+    }
+    {
+        com::Var adj = com::Var::r4(8.0f), opp = com::Var::r4(-6.0f);
+        com::Ptr<_PlugIn> early;
+        if (FAILED(plugIn->QueryInterface(IID__PlugIn, early.putVoid()))) return;
+        long calls = 0;
+        double w0 = now();
+        while (now() - w0 < 1.0) {
+            for (int k = 0; k < 1000; ++k) {
+                com::Var r;
+                early->CalcAngle(adj.get(), opp.get(), r.put());
+            }
+            calls += 1000;
+        }
+        printf("%-20s through the dual interface's vtable: %.0f calls per second\n", "CalcAngle(8!, -6!)",
+               static_cast<double>(calls) / (now() - w0));
+    }
+}
+
 int wmain(int argc, wchar_t** argv) {
     int waitSeconds = 10, clicks = 100;
-    for (int i = 1; i + 1 < argc; i += 2) {
+    bool membersOnly = false;
+    for (int i = 1; i < argc; ++i) {
         std::wstring a = argv[i];
-        if (a == L"--wait-seconds") waitSeconds = _wtoi(argv[i + 1]);
-        else if (a == L"--clicks") clicks = _wtoi(argv[i + 1]);
+        if (a == L"--members-only") membersOnly = true;
+        else if (a == L"--wait-seconds" && i + 1 < argc) waitSeconds = _wtoi(argv[++i]);
+        else if (a == L"--clicks" && i + 1 < argc) clicks = _wtoi(argv[++i]);
     }
     com::Apartment apartment;
     auto plugIn = createPlugIn();
     if (!plugIn) { printf("Brastow.PlugIn is not registered\n"); return 1; }
+    if (membersOnly) {
+        memberRates(plugIn.get());
+        return 0;
+    }
 
     // 1. The user takes `waitSeconds` to click in the first pass.
     SimReset();
@@ -199,34 +256,6 @@ int wmain(int argc, wchar_t** argv) {
         }
     }
 
-    // 4. CalcAngle through IDispatch.
-    {
-        DISPID id = DISPID_PlugIn_CalcAngle;
-        com::Var adj = com::Var::r4(8.0f), opp = com::Var::r4(-6.0f);
-        VARIANT args[2] = {*opp.get(), *adj.get()};
-        DISPPARAMS dp = {args, nullptr, 2, 0};
-        long calls = 0;
-        double w0 = now();
-        while (now() - w0 < 2.0) {
-            for (int k = 0; k < 1000; ++k) {
-                com::Var r;
-                plugIn->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &dp, r.put(), nullptr, nullptr);
-            }
-            calls += 1000;
-        }
-        printf("CalcAngle through IDispatch::Invoke: %.0f calls per second\n", static_cast<double>(calls) / (now() - w0));
-        com::Ptr<_PlugIn> early;
-        plugIn.query(IID__PlugIn, early);
-        calls = 0;
-        w0 = now();
-        while (early && now() - w0 < 2.0) {
-            for (int k = 0; k < 1000; ++k) {
-                com::Var r;
-                early->CalcAngle(adj.get(), opp.get(), r.put());
-            }
-            calls += 1000;
-        }
-        printf("CalcAngle through the dual interface's vtable: %.0f calls per second\n", static_cast<double>(calls) / (now() - w0));
-    }
+    memberRates(plugIn.get());
     return 0;
 }

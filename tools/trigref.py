@@ -5,11 +5,17 @@ and rounded once to the nearest double. The tests compare Brastow's results with
 
     tools/trigref.py [OUT]          writes the table (default: tests/trig_reference.inc)
     tools/trigref.py --check FILE   exits 1 when FILE is not what this script writes
+    tools/trigref.py --random N SEED OUT
+                                    writes N seeded random arguments over the whole double
+                                    range with their correctly rounded sin, cos and atan,
+                                    one per line as four 16-digit hexadecimal bit patterns
+                                    (made when the tests are built, not kept in the sources)
 
 Needs mpmath (Debian package python3-mpmath).
 """
 import math
 import random
+import struct
 import sys
 
 import mpmath
@@ -57,8 +63,8 @@ def main():
     lines.append("const DegreeCase kDegreeCases[] = {")
     for d in degree_arguments(rng):
         r = d * DEGREE
-        lines.append("    {%s, %s, %s, %s}," % (h(d), h(r), h(to_double(mpmath.sin(exact(r)))),
-                                               h(to_double(mpmath.cos(exact(r))))))
+        sine = r if r == 0 else to_double(mpmath.sin(exact(r)))  # sin(-0) is -0
+        lines.append("    {%s, %s, %s, %s}," % (h(d), h(r), h(sine), h(to_double(mpmath.cos(exact(r))))))
     lines.append("};")
 
     lines.append("")
@@ -93,7 +99,102 @@ def main():
     return "\n".join(lines) + "\n"
 
 
+# ---- the large random set ------------------------------------------------------------------
+
+def bits(x):
+    return struct.unpack("<Q", struct.pack("<d", x))[0]
+
+
+def from_bits(b):
+    return struct.unpack("<d", struct.pack("<Q", b))[0]
+
+
+def rounded(fn, x):
+    """fn(x) rounded once to the nearest double, at a precision that provably decides it:
+    the value at p bits must lie farther than 2^-(p-20) (relative) from every midpoint
+    between doubles, else p is doubled."""
+    if x == 0 and fn is not mpmath.cos:
+        return x
+    p = 200
+    while True:
+        with mpmath.workprec(p):
+            v = fn(mpmath.mpf(x))
+            d = to_double(v)
+            # The midpoints next to d: d +- half the gap on each side.
+            up, down = math.nextafter(d, math.inf), math.nextafter(d, -math.inf)
+            lo_mid = (mpmath.mpf(d) + mpmath.mpf(down)) / 2
+            hi_mid = (mpmath.mpf(d) + mpmath.mpf(up)) / 2
+            margin = min(abs(v - lo_mid), abs(v - hi_mid)) / abs(v)
+            if margin > mpmath.ldexp(1, -(p - 20)):
+                return d
+        p *= 2
+
+
+def random_arguments(n, rng):
+    """Arguments of every kind: the whole range (subnormals and the largest doubles
+    included), multiples and near-multiples of pi/2 and of 90 degrees in the degree
+    factor, the boundaries of the methods' branches."""
+    out = []
+    quarter = n // 8
+    # Random bit patterns: every exponent equally likely (subnormals, huge values).
+    while len(out) < 3 * quarter:
+        x = from_bits(rng.getrandbits(64))
+        if math.isfinite(x):
+            out.append(x)
+    # Near multiples of pi/2, of every size, and a few units either side.
+    with mpmath.workprec(2000):
+        half_pi = mpmath.pi / 2
+        while len(out) < 4 * quarter:
+            k = rng.getrandbits(rng.choice((3, 8, 20, 40, 60, 200, 1000)))
+            x = to_double(k * half_pi)
+            if math.isfinite(x):
+                for _ in range(rng.randrange(0, 3)):
+                    x = math.nextafter(x, rng.choice((math.inf, -math.inf)))
+                if math.isfinite(x):
+                    out.append(rng.choice((1, -1)) * x)
+    # Multiples of 90 degrees and near them, in the degree factor, as the members form them.
+    while len(out) < 5 * quarter:
+        d = 90.0 * rng.getrandbits(rng.choice((2, 6, 12, 24, 40, 52)))
+        if rng.random() < 0.5:
+            d += rng.choice((-1, 1)) * 10 ** rng.uniform(-12, 0)
+        out.append(rng.choice((1, -1)) * d * DEGREE)
+    # Plain angles in degrees, turned into radians.
+    while len(out) < 6 * quarter:
+        out.append(rng.uniform(-720.0, 720.0) * DEGREE)
+    # The branch boundaries: pi/4, k/128 and k/128 +- 1/256, 1, 256, 2^53, the tiny limits
+    # 2^-26 and 2^-27, the largest double.
+    edges = [0.7853981633974483, 1.0, 256.0, 2.0 ** 53, 2.0 ** -26, 2.0 ** -27, 1.7976931348623157e308]
+    edges += [k / 128 for k in range(130)] + [(2 * k + 1) / 256 for k in range(129)]
+    edges += [128.0 / k for k in range(1, 129)] + [256.0 / (2 * k + 1) for k in range(128)]
+    while len(out) < 7 * quarter:
+        x = rng.choice(edges)
+        for _ in range(rng.randrange(0, 4)):
+            x = math.nextafter(x, rng.choice((math.inf, -math.inf)))
+        if math.isfinite(x):
+            out.append(rng.choice((1, -1)) * x)
+    while len(out) < n:  # moderate arguments, where every calculation starts
+        out.append(rng.choice((1, -1)) * 10 ** rng.uniform(-9, 9))
+    return out
+
+
+def random_line(x):
+    return "%016x %016x %016x %016x" % (bits(x), bits(rounded(mpmath.sin, x)), bits(rounded(mpmath.cos, x)),
+                                        bits(rounded(mpmath.atan, x)))
+
+
+def write_random(n, seed, path):
+    import multiprocessing
+    xs = random_arguments(n, random.Random(seed))
+    with multiprocessing.Pool() as pool:
+        lines = pool.map(random_line, xs, chunksize=500)
+    with open(path, "w") as f:
+        f.write("\n".join(lines) + "\n")
+
+
 if __name__ == "__main__":
+    if len(sys.argv) == 5 and sys.argv[1] == "--random":
+        write_random(int(sys.argv[2]), int(sys.argv[3]), sys.argv[4])
+        sys.exit(0)
     text = main()
     if len(sys.argv) == 3 and sys.argv[1] == "--check":
         if open(sys.argv[2]).read() != text:
