@@ -206,7 +206,7 @@ void sinCosOfFraction(unsigned k, int n, Big* sine, Big* cosine) {
         Big term, sum;
         bigfloat::fromInteger(term, which == 0 ? k : 1u, which == 0 ? -7 : 0, n);
         sum = term;
-        for (uint32_t j = 0;; ++j) {
+        for (uint32_t j = 0; j < 1000; ++j) {  // about 90 terms at 32 words
             bigfloat::mulSmall(term, term, k * k);
             const uint32_t a = 2 * j + 1 + (which == 0 ? 1 : 0);
             bigfloat::divSmall(term, term, a * (a + 1));
@@ -221,10 +221,14 @@ void sinCosOfFraction(unsigned k, int n, Big* sine, Big* cosine) {
 
 // The number of terms after the first so that the first left out of a series in t^2
 // whose j-th term is at most |t|^(2j) / (2j)! lies below 2^-(32n + 4).
+// |t| <= 1/256 needs at most 5 terms at 3 words and 40 at 32; the caps only keep a
+// corrupt argument from running away (the table holds kSeriesTerms coefficients).
+constexpr int kSeriesTerms = 8;
 int seriesTerms(const Big& t, int n) {
     const int tBits = -t.e;  // |t| < 2^-tBits
+    const int cap = n == kFirst ? kSeriesTerms - 1 : 200;
     int j = 0;
-    while (tBits * (2 * j + 2) + log2Factorial(2 * j + 2) < 32 * n + 4) ++j;
+    while (j < cap && tBits * (2 * j + 2) + log2Factorial(2 * j + 2) < 32 * n + 4) ++j;
     return j;
 }
 
@@ -323,7 +327,7 @@ void atanOfFraction(unsigned k, int n, Big& out) {
     bigfloat::fromInteger(term, 128u * k, 0, n);
     bigfloat::divSmall(term, term, den);
     sum = term;
-    for (uint32_t j = 0;; ++j) {
+    for (uint32_t j = 0; j < 4000; ++j) {  // about 1100 terms at 32 words
         bigfloat::mulSmall(term, term, (2 * j + 2) * k * k);
         bigfloat::divSmall(term, term, (2 * j + 3) * den);
         if (term.e < sum.e - (32 * n + 8)) break;
@@ -340,7 +344,9 @@ void atanSeries(const Big& t, int n, Big& out) {
     }
     const int tBits = -t.e;
     int terms = 0;  // the first term left out, t^(2j+2)/(2j+3), below 2^-(32n + 4)
-    while (tBits * (2 * terms + 2) + bitLength(static_cast<uint32_t>(2 * terms + 3)) - 1 < 32 * n + 4) ++terms;
+    const int cap = n == kFirst ? kSeriesTerms - 1 : 400;
+    while (terms < cap && tBits * (2 * terms + 2) + bitLength(static_cast<uint32_t>(2 * terms + 3)) - 1 < 32 * n + 4)
+        ++terms;
     Big t2, p, q, c;
     bigfloat::mul(t2, t, t);
     auto coefficient = [&](int j, Big& r) {
@@ -432,7 +438,8 @@ int approximateAtan(uint64_t bits, int n, Big& y) {
 // atan: t = n/d in pairs (within 2^-104); atan t = th + da with t^11/11 left out (2^-83)
 // and da within 2^-68 |th|; adding atan c (at least twice the result's distance from it)
 // and subtracting from pi/2 (the result at least pi/4) keep it within 2^-66.
-constexpr double kFastBound = 0x1p-63;
+constexpr double powerOfHalf(int k) { return k == 0 ? 1.0 : 0.5 * powerOfHalf(k - 1); }
+constexpr double kFastBound = powerOfHalf(detail::kFastBits);
 constexpr uint64_t kMantissa = (uint64_t(1) << 52) - 1;
 
 struct Pair {
@@ -606,6 +613,8 @@ int approximate(Function f, uint64_t bits, int n, Big& y) {
 namespace detail {
 
 int approximate(Function f, double x, int n, Big& y) { return elementary::approximate(f, bitsOf(x), n, y); }
+
+bool decidedPair(double hi, double lo, double* out) { return decided({hi, lo}, out); }
 
 bool fastPair(Function f, double x, double* hi, double* lo) {
     Pair v;

@@ -41,10 +41,17 @@ constexpr int kPrecisions[] = {3, 8, 32};
 // it is within a relative error of 2^-bound of the exact value.
 int approximate(Function f, double x, int n, bigfloat::Big& y);
 
-// The double-double approximation hi + lo of f(x), within a relative error of 2^-63,
+// The double-double path's error bound: 2^-kFastBits relative.
+constexpr int kFastBits = 63;
+
+// The double-double approximation hi + lo of f(x), within a relative error of 2^-kFastBits,
 // where that path takes x (the same arguments as approximate, but atan's below 2^53 and
 // those whose reduction keeps 80 bits).
 bool fastPair(Function f, double x, double* hi, double* lo);
+
+// The double-double path's rounding test: for hi = RN(hi + lo) within 2^-kFastBits of a
+// value, whether hi is that value's nearest double.
+bool decidedPair(double hi, double lo, double* out);
 
 // f(x), and in *words what decided it: 0 a special case, 1 the double-double path,
 // else the words of the precision.
