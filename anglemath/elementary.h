@@ -10,9 +10,11 @@
 //
 // Each result is the double nearest to the exact value (ties cannot occur), for every
 // finite argument: arguments of every size are reduced by pi/2 exactly. The result is
-// computed to about 86 bits with a proven error bound; where that bound leaves the
-// rounding open (about one argument in 10^9), it is computed again to 240 bits, and if
-// need be to 1008 bits. Known hard-to-round cases of these functions need less than 130.
+// first computed in pairs of doubles with a proven error bound of 2^-63; where that leaves
+// the rounding open (one argument in 700 of the tests' random set), in integer arithmetic
+// to 96 bits with a bound of 2^-86 (open for about one argument in 10^9), then to 256 bits
+// (2^-240) and 1024 bits (2^-1008). Known hard-to-round cases of these functions need
+// less than 130 bits.
 //
 // Infinities and NaN: sin and cos of an infinity are NaN with the invalid-operation
 // flag raised; of a NaN, NaN. atan of an infinity is the double nearest to +-pi/2.
