@@ -52,8 +52,8 @@ struct Solution {
 
 // The speeds before their signs: the outgoing move's length per unit of calibration time.
 struct Bases {
-    double x;
-    float y;
+    double x = 0.0;
+    float y = 0.0f;
 };
 
 HRESULT differences(const SamplePoints& p, Moves& m) {

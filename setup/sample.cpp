@@ -9,8 +9,6 @@
 #include <commctrl.h>
 #include <oleauto.h>
 #include <algorithm>
-#include <cwchar>
-#include <string>
 
 namespace {
 
@@ -83,12 +81,19 @@ struct ShowContext {
 // An initial text in the user's locale: the decimal point of a number written in the
 // form's table ("2.0") becomes the user's decimal separator ("2,0" in German and
 // French), so that accepting the form unchanged means the same value everywhere.
-std::wstring inUserLocale(const wchar_t* text) {
+// Empty when out of memory.
+com::Bstr inUserLocale(const wchar_t* text) {
     wchar_t separator[8] = L".";
     if (!GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_SDECIMAL, separator, ARRAYSIZE(separator))) separator[0] = L'.', separator[1] = 0;
-    std::wstring out;
+    const UINT sepLength = static_cast<UINT>(lstrlenW(separator));
+    UINT length = 0;
+    for (const wchar_t* c = text; *c; ++c) length += *c == L'.' ? sepLength : 1;
+    com::Bstr out = com::Bstr::attach(SysAllocStringLen(nullptr, length));
+    if (!out.get()) return out;
+    BSTR w = out.get();
     for (const wchar_t* c = text; *c; ++c) {
-        if (*c == L'.') out += separator; else out += *c;
+        if (*c != L'.') *w++ = *c;
+        else for (UINT i = 0; i < sepLength; ++i) *w++ = separator[i];
     }
     return out;
 }
@@ -110,9 +115,13 @@ HRESULT parseNumber(const com::Bstr& text, ULONG vtBit, com::Var& out) {
     // Blanks after the number are the grammar's too, but Wine's parser refuses them
     // where the locale groups digits with a no-break space (French) and grouping is
     // left out: they are cut here. (An empty field has no BSTR at all.)
-    std::wstring s = text.c_str();
-    while (!s.empty() && std::wcschr(L" \t\r\n\v\f", s.back())) s.pop_back();
-    HRESULT hr = VarParseNumFromStr(const_cast<OLECHAR*>(s.c_str()), LOCALE_USER_DEFAULT, 0, &np, digits);
+    UINT length = text.length();
+    const wchar_t* t = text.c_str();
+    auto blank = [](wchar_t c) { return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n' || c == L'\v' || c == L'\f'; };
+    while (length > 0 && blank(t[length - 1])) --length;
+    com::Bstr cut = com::Bstr::attach(SysAllocStringLen(t, length));
+    if (!cut.get()) return E_OUTOFMEMORY;
+    HRESULT hr = VarParseNumFromStr(cut.get(), LOCALE_USER_DEFAULT, 0, &np, digits);
     if (FAILED(hr)) return hr;
     return VarNumFromParseNum(&np, digits, vtBit, out.put());
 }
