@@ -47,6 +47,10 @@ inproc() {  # VIEW (32 or 64): the registered server's file
   "$WINE" reg query 'HKLM\Software\Classes\CLSID\{6C7B20D7-46F2-4A53-8892-9EA5AEB15E70}\InprocServer32' \
     /ve /reg:"$1" </dev/null 2>/dev/null | tr -d '\r' | grep -i 'REG_SZ' | sed 's/.*REG_SZ *//'
 }
+# What our setup and registration write: our identifiers, the ProgID, the installation
+# folders and the uninstall entry. (Not the word "brastow": the checkout's own folder may
+# bear the project's name, and Wine records paths of programs it ran.)
+ours='Brastow\.PlugIn|Program Files( \(x86\))?\\+Brastow|Uninstall\\+Brastow|6C7B20D7-46F2-4A53-8892-9EA5AEB15E70|E8F8EF13-C928-435D-AFB4-FD79E2425671|10FA8A2A-6335-418B-B36B-8D50499CF803'
 traces() {  # every registry line of ours, in both views
   local out; out=$(mktemp -d)
   for hive in HKLM HKCU; do
@@ -54,7 +58,7 @@ traces() {  # every registry line of ours, in both views
       [ "$WINEARCH" = win32 ] && [ "$view" = 64 ] && continue
       quiet "$WINE" reg export "$hive" "$(wine_path "$out/$hive$view.reg")" /reg:$view /y
       iconv -f UTF-16LE -t UTF-8 "$out/$hive$view.reg" 2>/dev/null |
-        grep -i -E 'brastow|6C7B20D7-46F2-4A53-8892-9EA5AEB15E70|E8F8EF13-C928-435D-AFB4-FD79E2425671|10FA8A2A-6335-418B-B36B-8D50499CF803'
+        grep -i -E "$ours"
     done
   done
   rm -rf "$out"

@@ -45,11 +45,15 @@ std::wstring lower(std::wstring s) {
     return s;
 }
 
-// Every key name and string value under `root\path` that mentions one of our identities.
+// Every key name and string value under `root\path` that mentions what our registration
+// writes: our identifiers, our ProgID, our module's own path. (Not the word "brastow": the
+// checkout's folder may bear the project's name, and other servers registered from it
+// would match.)
 void findTraces(HKEY root, const std::wstring& path, std::vector<std::wstring>& hits, int depth = 0) {
     HKEY h;
     if (depth > 12 || RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS) return;
-    const std::wstring needles[] = {lower(kClsid), lower(kIid), lower(kLibid), L"brastow"};
+    const std::wstring needles[] = {lower(kClsid), lower(kIid), lower(kLibid), L"brastow.plugin",
+                                    lower(buildPath(L"brastow.dll"))};
     auto mentions = [&](const std::wstring& s) {
         std::wstring l = lower(s);
         for (auto& n : needles) if (l.find(n) != std::wstring::npos) return true;
