@@ -75,6 +75,8 @@ void Observatory::reset() {
     clickX = Var::i2(0);
     clickY = Var::i2(0);
     pressLatched = false;
+    staleClicks = false;
+    positionReadsWhileDown = 0;
     guideImageClosed = false;
     exposureWaitLog.clear();
     takeMarker();
@@ -172,6 +174,11 @@ void Observatory::exposureFinished() {
     imageX = starX;
     imageY = starY;
     if (visible && !guideImageClosed) guideWindow.show(mainWindow, imageX, imageY, pass);
+    if (staleClicks) {  // the indicators still show an old click at pixel (1, 1)
+        click = ClickState::Released;
+        clickX = Var::i2(1);
+        clickY = Var::i2(1);
+    }
     status(L"Click the guide star (%d of 5)", pass + 1);
     if (userOn) pressTimer = SetTimer(nullptr, 0, static_cast<UINT>(pressDelayMs > 0 ? pressDelayMs : 1), onPressTimer);
 }

@@ -75,6 +75,10 @@ public:
     // A press is reported at least once by the button indicator, however quickly the
     // button comes up again (a real click delivers down and up together).
     bool pressLatched = false;
+    // A click left from before each new image (the indicator set, the button up), as a
+    // host may report until the user presses again (SimSetStaleClicks).
+    bool staleClicks = false;
+    int positionReadsWhileDown = 0;  // reads of the click position (52, 53) with the button down
     // Visible mode: the guide image window, owned by the host's main window.
     bool visible = false;
     HWND mainWindow = nullptr;

@@ -53,6 +53,11 @@ SIM_API void SimSetExposureMs(int ms);
 // mouse input (visible mode) or SimPress/SimRelease click.
 SIM_API void SimSetUser(BOOL on, int pressDelayMs, int holdMs);
 SIM_API void SimPress(int x, int y);
+// On: when each image is ready, the click indicators still report an earlier click at
+// pixel (1, 1) with the button up, until the user presses again.
+SIM_API void SimSetStaleClicks(BOOL on);
+// How often the click position (52, 53) was read while the button was down.
+SIM_API int SimPositionReadsWhileDown(void);
 // Visible mode: after each exposure the guide image is shown in an "Autoguider Image"
 // window owned by `mainWindow`, and mouse clicks on it are the user's clicks.
 SIM_API void SimSetVisible(BOOL visible, HWND mainWindow);

@@ -77,6 +77,8 @@ SIM_API void SimSetUser(BOOL on, int pressDelayMs, int holdMs) {
     o.pressDelayMs = pressDelayMs;
     o.holdMs = holdMs;
 }
+SIM_API void SimSetStaleClicks(BOOL on) { Observatory::get().staleClicks = on != FALSE; }
+SIM_API int SimPositionReadsWhileDown(void) { return Observatory::get().positionReadsWhileDown; }
 SIM_API void SimPress(int x, int y) { Observatory::get().press(Var::i2(static_cast<SHORT>(x)), Var::i2(static_cast<SHORT>(y))); }
 SIM_API void SimSetVisible(BOOL visible, HWND mainWindow) {
     Observatory& o = Observatory::get();

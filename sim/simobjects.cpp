@@ -158,9 +158,13 @@ protected:
         case DISPID_Document_MouseUp: r = Var::boolean(o.buttonUpReading()); return S_OK;
         case DISPID_Document_MouseX:
             if (!o.readSinceRelease) { QueryPerformanceCounter(&o.readAt); o.readSinceRelease = true; }
+            if (o.click == ClickState::Pressed) ++o.positionReadsWhileDown;
             r = o.clickX;
             return S_OK;
-        case DISPID_Document_MouseY: r = o.clickY; return S_OK;
+        case DISPID_Document_MouseY:
+            if (o.click == ClickState::Pressed) ++o.positionReadsWhileDown;
+            r = o.clickY;
+            return S_OK;
         case DISPID_Document_CalcInformation: {
             SHORT x = 0, y = 0;
             HRESULT hr = argAs(params, 0, VT_I2, x, &VARIANT::iVal);

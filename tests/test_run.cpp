@@ -289,54 +289,95 @@ std::wstring text(const Var& v) {
 } // namespace
 
 TEST_F(Run, EachValueOfTheSolutionHasItsDefinitionAndPrecision) {
-    // Backlash on both axes, at positions where single and double precision part.
-    const double pts[5][2] = {{157.9, 292.3}, {165.1, 288.0}, {158.7, 291.7}, {163.0, 298.9}, {159.1, 292.7}};
-    scriptPoints(pts);
-    Outcome o = run(worked(true));
-    ASSERT_EQ(o.result.hr, S_OK);
-    ASSERT_EQ(o.messages.size(), 2u);
+    // Backlash on both axes, at positions where single and double precision part: return
+    // moves shorter than the outgoing ones, and longer (the backlash is a magnitude).
+    struct Row { const char* what; double pts[5][2]; bool precisionParts; };
+    const Row rows[] = {
+        {"returns shorter", {{157.9, 292.3}, {165.1, 288.0}, {158.7, 291.7}, {163.0, 298.9}, {159.1, 292.7}}, true},
+        {"returns longer", {{157.9, 292.3}, {165.1, 288.0}, {156.3, 293.1}, {160.6, 300.3}, {155.9, 292.0}}, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        SimReset();
+        SimSetUser(TRUE, 1, 1);
+        const auto& pts = row.pts;
+        scriptPoints(pts);
+        Outcome o = run(worked(true));
+        ASSERT_EQ(o.result.hr, S_OK);
+        ASSERT_EQ(o.messages.size(), 2u);
 
-    // The table's definitions, worked here: positions and differences are singles, so
-    // are the squares and their sums; d1 and d2 keep the double root, d3 and d4 are
-    // singles; the fraction is 90 / 100 in double, narrowed.
-    float X[5], Y[5];
-    for (int i = 0; i < 5; ++i) X[i] = static_cast<float>(pts[i][0]), Y[i] = static_cast<float>(pts[i][1]);
-    const float dx1 = X[1] - X[0], dx2 = X[2] - X[1], dy1 = Y[1] - Y[0], dy2 = Y[2] - Y[1];
-    const float dx3 = X[3] - X[2], dx4 = X[4] - X[3], dy3 = Y[3] - Y[2], dy4 = Y[4] - Y[3];
-    auto squares = [](float a, float b) { return a * a + b * b; };
-    const double d1 = root(squares(dx1, dy1)), d2 = root(squares(dx2, dy2));
-    const float d3 = static_cast<float>(root(squares(dx3, dy3))), d4 = static_cast<float>(root(squares(dx4, dy4)));
-    const float frac = static_cast<float>(90.0 / 100.0);
-    const double xBase = d1 / 5.0;
-    const float yBase = d3 / 5.0f;
-    const double xBacklash = std::fabs(static_cast<double>(frac) * (d1 - d2)) / xBase;
-    const float yBacklash = std::fabs((d3 - d4) * frac) / yBase;
-    // The move in direction 0 is (+7.2, -4.3), direction 2 (+4.3, +7.2): X sign -1 (dx1
-    // times the cosine of about 30.8 degrees is positive), Y sign -1.
-    const double xSpeed = -1 * xBase;  // times CosDeg(0), which is exactly 1
-    const float ySpeed = yBase * -1.0f;
+        // The table's definitions, worked here: positions and differences are singles, so
+        // are the squares and their sums; d1 and d2 keep the double root, d3 and d4 are
+        // singles; the fraction is 90 / 100 in double, narrowed.
+        float X[5], Y[5];
+        for (int i = 0; i < 5; ++i) X[i] = static_cast<float>(pts[i][0]), Y[i] = static_cast<float>(pts[i][1]);
+        const float dx1 = X[1] - X[0], dx2 = X[2] - X[1], dy1 = Y[1] - Y[0], dy2 = Y[2] - Y[1];
+        const float dx3 = X[3] - X[2], dx4 = X[4] - X[3], dy3 = Y[3] - Y[2], dy4 = Y[4] - Y[3];
+        auto squares = [](float a, float b) { return a * a + b * b; };
+        const double d1 = root(squares(dx1, dy1)), d2 = root(squares(dx2, dy2));
+        const float d3 = static_cast<float>(root(squares(dx3, dy3))), d4 = static_cast<float>(root(squares(dx4, dy4)));
+        const float frac = static_cast<float>(90.0 / 100.0);
+        const double xBase = d1 / 5.0;
+        const float yBase = d3 / 5.0f;
+        const double xBacklash = std::fabs(static_cast<double>(frac) * (d1 - d2)) / xBase;
+        const float yBacklash = std::fabs((d3 - d4) * frac) / yBase;
+        // The move in direction 0 is (+7.2, -4.3), direction 2 (+4.3, +7.2): X sign -1 (dx1
+        // times the cosine of about 30.8 degrees is positive), Y sign -1.
+        const double xSpeed = -1 * xBase;  // times CosDeg(0), which is exactly 1
+        const float ySpeed = yBase * -1.0f;
 
-    Var a = written(L"GuiderAngle"), x = written(L"GuiderXSpeed"), y = written(L"GuiderYSpeed");
-    ASSERT_EQ(a.vt(), VT_R4);
-    EXPECT_NEAR(a.get()->fltVal, -std::atan2(dy1, dx1) / kDegree, 1e-4);
-    ASSERT_EQ(x.vt(), VT_R8);
-    EXPECT_EQ(x.get()->dblVal, xSpeed);
-    ASSERT_EQ(y.vt(), VT_R4);
-    EXPECT_EQ(y.get()->fltVal, ySpeed);
-    EXPECT_EQ(o.messages[0], L"CameraAngle=" + text(a) + L" xSpeed=" + text(Var::r8(xSpeed)) + L" ySpeed=" +
-                                 text(Var::r4(ySpeed)));
-    EXPECT_EQ(o.messages[1], L"Calculated settings are: XBacklash=" + text(Var::r8(xBacklash)) + L" YBacklash=" +
-                                 text(Var::r4(yBacklash)));
+        Var a = written(L"GuiderAngle"), x = written(L"GuiderXSpeed"), y = written(L"GuiderYSpeed");
+        ASSERT_EQ(a.vt(), VT_R4);
+        EXPECT_NEAR(a.get()->fltVal, -std::atan2(dy1, dx1) / kDegree, 1e-4);
+        ASSERT_EQ(x.vt(), VT_R8);
+        EXPECT_EQ(x.get()->dblVal, xSpeed);
+        ASSERT_EQ(y.vt(), VT_R4);
+        EXPECT_EQ(y.get()->fltVal, ySpeed);
+        EXPECT_EQ(o.messages[0], L"CameraAngle=" + text(a) + L" xSpeed=" + text(Var::r8(xSpeed)) + L" ySpeed=" +
+                                     text(Var::r4(ySpeed)));
+        EXPECT_EQ(o.messages[1], L"Calculated settings are: XBacklash=" + text(Var::r8(xBacklash)) + L" YBacklash=" +
+                                     text(Var::r4(yBacklash)));
+        EXPECT_GT(xBacklash, 0.1);
+        EXPECT_GT(yBacklash, 0.1f);
+        EXPECT_EQ(d2 > d1, !row.precisionParts);  // the rows are what they say
+        EXPECT_EQ(d4 > d3, !row.precisionParts);
 
-    // The case tells the definitions from their neighbours: lengths from squares in
-    // double precision, or speeds from the return moves, give other values.
-    const double dx1d = dx1, dy1d = dy1, dx3d = dx3, dy3d = dy3;
-    EXPECT_NE(root(dx1d * dx1d + dy1d * dy1d) / 5.0, xBase);
-    EXPECT_NE(static_cast<float>(root(dx3d * dx3d + dy3d * dy3d)) / 5.0f, yBase);
-    EXPECT_NE(d2 / 5.0, xBase);
-    EXPECT_NE(d4 / 5.0f, yBase);
-    EXPECT_GT(xBacklash, 0.1);
-    EXPECT_GT(yBacklash, 0.1f);
+        // The case tells the definitions from their neighbours: lengths from squares in
+        // double precision, or speeds from the return moves, give other values.
+        if (!row.precisionParts) continue;
+        const double dx1d = dx1, dy1d = dy1, dx3d = dx3, dy3d = dy3;
+        EXPECT_NE(root(dx1d * dx1d + dy1d * dy1d) / 5.0, xBase);
+        EXPECT_NE(static_cast<float>(root(dx3d * dx3d + dy3d * dy3d)) / 5.0f, yBase);
+        EXPECT_NE(d2 / 5.0, xBase);
+        EXPECT_NE(d4 / 5.0f, yBase);
+    }
+}
+
+// The click wait takes a fresh press, seen with the button down, and reads the position
+// once the button is up again: an old click the indicators still report is not the
+// user's answer, and neither is a position read while the button is still held.
+TEST_F(Run, TheClickWaitTakesAFreshPressAndReadsAfterTheRelease) {
+    struct Row { const char* what; bool stale; int holdMs; };
+    const Row rows[] = {{"an old click reported when the image is ready", true, 1},
+                        {"the button held for a fifth of a second", false, 200},
+                        {"both", true, 200}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        SimReset();
+        SimSetUser(TRUE, 20, row.holdMs);
+        SimSetStaleClicks(row.stale);
+        SimSky sky;
+        SimGetSky(&sky);
+        sky.clickError = 0;
+        sky.measureError = 0;
+        SimSetSky(&sky);
+        Outcome o = run(worked());
+        ASSERT_EQ(o.result.hr, S_OK) << "the run took the old click";
+        SimExpected truth;
+        SimExpect(5, 5, 0.9, 0, &truth);
+        EXPECT_NEAR(written(L"GuiderAngle").get()->fltVal, truth.angle, 1e-3);
+        EXPECT_EQ(SimPositionReadsWhileDown(), 0) << "a position was read while the button was down";
+    }
 }
 
 TEST_F(Run, TheExposureWaitReadsEveryTenthOfASecondAndLetsTheHostWork) {
