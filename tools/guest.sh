@@ -85,23 +85,16 @@ kernel_package() {
   echo "$pkg $version"
 }
 
-# What the cache must say it holds to be current.
+# What the cache must say it holds to be current. The kernel's line needs the package
+# index (some seconds): `run` checks the others only.
 expected_stamp() {
-  printf 'recipe %s\nsuite %s i386 minbase\nmirror %s\nkernel %s\npackages %s\n' \
-    "$recipe" "$suite" "$mirror" "$(kernel_package)" "$(printf '%s\n' "${guest_packages[@]}" | sort | xargs)"
+  printf 'recipe %s\nsuite %s i386 minbase\nmirror %s\n' "$recipe" "$suite" "$mirror"
+  [ "${1:-}" = --without-kernel ] || printf 'kernel %s\n' "$(kernel_package)"
+  printf 'packages %s\n' "$(printf '%s\n' "${guest_packages[@]}" | sort | xargs)"
 }
-
-# Without the kernel's line, which needs the package index (some seconds): what `run`
-# checks before it boots.
-stamp_without_kernel() { grep -v '^kernel ' "$1"; }
 cache_usable() {
-  cache_complete && [ "$(stamp_without_kernel "$cache/stamp")" = "$(expected_stamp_without_kernel)" ]
+  cache_complete && [ "$(grep -v '^kernel ' "$cache/stamp")" = "$(expected_stamp --without-kernel)" ]
 }
-expected_stamp_without_kernel() {
-  printf 'recipe %s\nsuite %s i386 minbase\nmirror %s\npackages %s\n' \
-    "$recipe" "$suite" "$mirror" "$(printf '%s\n' "${guest_packages[@]}" | sort | xargs)"
-}
-
 cache_complete() { [ -f "$cache/stamp" ] && [ -f "$cache/vmlinuz" ] && [ -f "$cache/initrd.img" ] && [ -x "$cache/root/bin/bash" ]; }
 cache_current() { cache_complete && [ "$(cat "$cache/stamp")" = "$(expected_stamp)" ]; }
 
@@ -242,45 +235,65 @@ build() {
     say "reusing $cache ($(du -sh "$cache" 2>/dev/null | cut -f1))"
     return 0
   fi
+  # Under the lock, folders beside the cache are what a killed build left.
+  rm -rf --one-file-system "$cache".new.* "$cache".old.*
   if cache_complete; then say "rebuilding $cache: its stamp differs"; else say "building $cache"; fi
   local start=$SECONDS
-  tmp=$(mktemp -d "$cache.new.XXXXXX")
-  chmod 755 "$tmp"
   log=$cache.build.log
   : >"$log"
-  trap 'build_failed' EXIT
-  trap 'exit 130' INT TERM
+  tmp=$(mktemp -d "$cache.new.XXXXXX")
+  chmod 755 "$tmp"
   make_kernel "$tmp" 2>>"$log"
   say "debootstrap, first stage ($((SECONDS - start)) s)"
   debootstrap --arch=i386 --variant=minbase --foreign "$suite" "$tmp/root" "$mirror" >>"$log" 2>&1
   say "second stage and packages under qemu-i386-static ($((SECONDS - start)) s)"
   in_namespace "$tmp/root" "${guest_packages[@]}" >>"$log" 2>&1
   echo brastow-guest >"$tmp/root/etc/hostname"
+  # The new machine must boot and run the 32-bit Wine before it takes the old one's place.
+  say "first boot ($((SECONDS - start)) s)"
+  timeout=300 memory=2048 boot "$tmp" /usr/lib/wine/wine --version >"$tmp/first-boot" 2>>"$log" ||
+    die "the new machine does not run the 32-bit Wine"
+  local answer; answer=$(cat "$tmp/first-boot"); rm "$tmp/first-boot"
+  echo "first boot: $answer" >>"$log"
   expected_stamp >"$tmp/stamp"
   # Into place: the old machine out of the way first, then the new one in.
   local old=""
   if [ -e "$cache" ]; then old=$(mktemp -d "$cache.old.XXXXXX"); mv "$cache" "$old/"; fi
   mv "$tmp" "$cache"
-  trap - EXIT
-  [ -n "$old" ] && rm -rf --one-file-system "$old"
-  say "built $cache in $((SECONDS - start)) s ($(du -sh "$cache" | cut -f1))"
+  tmp=""
+  if [ -n "$old" ]; then rm -rf --one-file-system "$old"; fi
+  say "built $cache in $((SECONDS - start)) s ($(du -sh "$cache" | cut -f1)): $answer"
 }
 
-build_failed() {
+# On every exit: nothing left running, no temporary folder left.
+cleanup() {
   local rc=$?
+  if [ -n "${qemu_pid:-}" ]; then kill -KILL "$qemu_pid" 2>/dev/null || true; wait "$qemu_pid" 2>/dev/null || true; fi
+  local t
+  for t in "${tails[@]}"; do kill "$t" 2>/dev/null || true; done
+  [ -n "${job:-}" ] && rm -rf "$job"
   if [ -n "${ns_pid:-}" ]; then kill -KILL "$ns_pid" 2>/dev/null || true; wait "$ns_pid" 2>/dev/null || true; fi
-  if [ $rc -ne 0 ]; then
-    say "build failed (status $rc); last lines of $log:"
-    tail -n 30 "$log" >&2 || true
+  if [ -n "${tmp:-}" ]; then
+    if [ $rc -ne 0 ]; then
+      say "build failed (status $rc); last lines of $log:"
+      tail -n 30 "$log" >&2 || true
+    fi
+    # The namespace's mounts went with its processes: only plain files are left.
+    rm -rf --one-file-system "$tmp"
   fi
-  # The namespace and its mounts are gone with its processes: only plain files are left.
-  rm -rf --one-file-system "$tmp"
+  exit $rc
 }
+qemu_pid="" ns_pid="" job="" tmp="" tails=()
+trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
 
 # ---- run --------------------------------------------------------------------------------
 
+# These, set by `run` (or by `build` for its first boot), say what a boot shares and runs.
+timeout=3600 memory=4096 console=0 shares=() tmpfs=() envs=()
+
 run() {
-  local timeout=3600 memory=4096 console=0 shares=() tmpfs=() envs=() arg
   while [ $# -gt 0 ]; do
     case $1 in
       --timeout) timeout=${2:?}; shift 2;;
@@ -295,6 +308,8 @@ run() {
   done
   [ $# -gt 0 ] || die "no command (guest.sh run [OPTIONS] -- COMMAND...)"
   [[ $timeout =~ ^[0-9]+$ ]] || die "--timeout takes whole seconds"
+  local s
+  for s in "${shares[@]}" "${tmpfs[@]}"; do [ "$s" != / ] || die "/ cannot be shared or covered"; done
 
   # A newer kernel in the package index is taken up by the next `build`, not here.
   if ! cache_usable; then
@@ -307,22 +322,23 @@ run() {
   mkdir -p "$(dirname "$cache")"
   exec 9>>"$cache.lock"
   flock -s 9
+  boot "$cache" "$@"
+}
 
+# boot MACHINE COMMAND...: one guest of the machine in folder MACHINE, for one command.
+boot() {
+  local machine=$1; shift
   job=$(mktemp -d "${TMPDIR:-/tmp}/brastow-guest.XXXXXX")
-  qemu_pid="" tails=()
-  trap 'run_cleanup' EXIT
-  trap 'exit 130' INT
-  trap 'exit 143' TERM
 
   # What the guest is to do, NUL-separated so that any text survives.
-  local i name
+  local i name arg
   : >"$job/mounts"
   for i in "${!shares[@]}"; do printf 's%d\0%s\0' "$i" "${shares[$i]}" >>"$job/mounts"; done
   : >"$job/tmpfs"
   for i in "${tmpfs[@]}"; do printf '%s\0' "$i" >>"$job/tmpfs"; done
   : >"$job/env"
   for name in HOME PATH LANG LC_ALL TERM TZ; do
-    [ -n "${!name+set}" ] && printf '%s=%s\0' "$name" "${!name}" >>"$job/env"
+    if [ -n "${!name+set}" ]; then printf '%s=%s\0' "$name" "${!name}" >>"$job/env"; fi
   done
   for arg in "${envs[@]}"; do
     if [[ $arg == *=* ]]; then printf '%s\0' "$arg" >>"$job/env"
@@ -334,7 +350,7 @@ run() {
   : >"$job/stdout"; : >"$job/stderr"; : >"$job/console"
   write_job_init "$job/init"
 
-  local virtfs=(-virtfs "local,path=$(qemu_escape "$cache/root"),mount_tag=root,security_model=passthrough,readonly=on,id=root"
+  local virtfs=(-virtfs "local,path=$(qemu_escape "$machine/root"),mount_tag=root,security_model=passthrough,readonly=on,id=root"
                 -virtfs "local,path=$(qemu_escape "$job"),mount_tag=job,security_model=passthrough,id=job")
   for i in "${!shares[@]}"; do
     virtfs+=(-virtfs "local,path=$(qemu_escape "${shares[$i]}"),mount_tag=s$i,security_model=passthrough,id=s$i")
@@ -342,14 +358,14 @@ run() {
   qemu-system-x86_64 -accel tcg,thread=multi -smp 2 -m "$memory" \
     -cpu qemu64,+ssse3,+sse4.1,+sse4.2,+popcnt \
     -net none -nographic -no-reboot -monitor none -serial "file:$job/console" \
-    -kernel "$cache/vmlinuz" -initrd "$cache/initrd.img" \
+    -kernel "$machine/vmlinuz" -initrd "$machine/initrd.img" \
     -append "console=ttyS0 quiet panic=-1" "${virtfs[@]}" </dev/null >"$job/qemu.log" 2>&1 &
   qemu_pid=$!
   tail -n +1 -F -s 0.2 --pid="$qemu_pid" "$job/stdout" 2>/dev/null &
   tails+=($!)
   tail -n +1 -F -s 0.2 --pid="$qemu_pid" "$job/stderr" >&2 2>/dev/null &
   tails+=($!)
-  if [ $console = 1 ]; then tail -n +1 -F -s 0.2 --pid="$qemu_pid" "$job/console" >&2 2>/dev/null & tails+=($!); fi
+  if [ "$console" = 1 ]; then tail -n +1 -F -s 0.2 --pid="$qemu_pid" "$job/console" >&2 2>/dev/null & tails+=($!); fi
 
   # The guest ends the command itself at the time limit; this is the limit for the guest.
   local limit=$((SECONDS + timeout + 60)) killed=0
@@ -362,37 +378,28 @@ run() {
     fi
     sleep 0.5
   done
-  local qemu_status=0
+  local qemu_status=0 status=125
   wait "$qemu_pid" 2>/dev/null || qemu_status=$?
   qemu_pid=""
   for i in "${tails[@]}"; do wait "$i" 2>/dev/null || true; done
   tails=()
   if [ -s "$job/status" ]; then
-    local status; status=$(cat "$job/status")
-    [ "$status" = 124 ] && say "the command ran out of time (${timeout} s) and was ended"
-    return "$status"
+    status=$(cat "$job/status")
+    if [ "$status" = 124 ]; then say "the command ran out of time (${timeout} s) and was ended"; fi
+  elif [ $killed = 1 ]; then
+    status=124
+  else
+    say "the guest stopped without the command's status (qemu status $qemu_status); its console:"
+    tail -n 40 "$job/console" >&2 || true
+    if [ -s "$job/qemu.log" ]; then say "qemu said:"; cat "$job/qemu.log" >&2; fi
   fi
-  if [ $killed = 1 ]; then return 124; fi
-  say "the guest stopped without the command's status (qemu status $qemu_status); its console:"
-  tail -n 40 "$job/console" >&2 || true
-  [ -s "$job/qemu.log" ] && { say "qemu said:"; cat "$job/qemu.log" >&2; }
-  return 125
+  rm -rf "$job"
+  job=""
+  return "$status"
 }
 
 # qemu's option values double a comma.
 qemu_escape() { printf '%s' "${1//,/,,}"; }
-
-run_cleanup() {
-  local rc=$?
-  if [ -n "${qemu_pid:-}" ]; then
-    kill -KILL "$qemu_pid" 2>/dev/null || true
-    wait "$qemu_pid" 2>/dev/null || true
-  fi
-  local t
-  for t in "${tails[@]}"; do kill "$t" 2>/dev/null || true; done
-  rm -rf "$job"
-  exit $rc
-}
 
 # PID 1 of the guest, in the root: mounts, the command, its status, power off.
 write_job_init() {
@@ -409,9 +416,13 @@ mount -t tmpfs -o mode=1777 tmpfs /dev/shm
 mount -t tmpfs -o mode=1777 tmpfs /tmp
 hostname -F /etc/hostname 2>/dev/null
 ip link set lo up 2>/dev/null
+# Shared folders with the page cache (cache=loose): without it (cache=none or mmap) Wine
+# loads the larger .exe files from them with pages of zeros (test_comhelp.exe, 3 MB, faults
+# in main; a 230 KB one runs), while the same file copied to /tmp runs. The price: changes
+# the host makes to a shared folder while the guest runs may not be seen in the guest.
 while IFS= read -r -d '' tag && IFS= read -r -d '' path; do
   mkdir -p "$path"
-  mount -t 9p -o trans=virtio,version=9p2000.L,msize=512000,cache=mmap "$tag" "$path" ||
+  mount -t 9p -o trans=virtio,version=9p2000.L,msize=512000,cache=loose "$tag" "$path" ||
     echo "guest: cannot mount $path" >>$job/stderr
 done <$job/mounts
 made=()
