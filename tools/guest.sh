@@ -41,7 +41,7 @@ cache=${cache%/}
 mirror=${BRASTOW_GUEST_MIRROR:-http://deb.debian.org/debian}
 suite=bookworm
 # Bumped whenever the way the machine is made changes in a way its stamp does not show.
-recipe=1
+recipe=2
 # The root's packages, beyond minbase: the 32-bit Wine; ctest (the i386 cmake) to run a build
 # tree's suite in the guest; what the test scripts call (the GUI test's virtual display,
 # X input and screenshots, the installer test's makensis, the reference table's mpmath).
@@ -210,7 +210,7 @@ in_namespace() {
   local me; me=$(readlink /proc/self/ns/user)
   unshare --user --mount --pid --fork --kill-child --propagation private \
     bash -c 'until grep -q . /proc/self/uid_map; do sleep 0.05; done; exec bash -c "$0" guest-namespace "$@"' \
-    "$namespace_script" "$@" &
+    "$namespace_script" "$@" >>"$log" 2>&1 &
   ns_pid=$!
   local i
   for i in $(seq 1 200); do
@@ -245,11 +245,15 @@ build() {
   chmod 755 "$tmp"
   make_kernel "$tmp" 2>>"$log"
   say "debootstrap, first stage ($((SECONDS - start)) s)"
-  debootstrap --arch=i386 --variant=minbase --foreign "$suite" "$tmp/root" "$mirror" >>"$log" 2>&1
+  # In the background, so that a signal is acted on at once (bash waits for a foreground
+  # command before it runs a trap).
+  debootstrap --arch=i386 --variant=minbase --foreign "$suite" "$tmp/root" "$mirror" >>"$log" 2>&1 &
+  child_pid=$!
+  wait "$child_pid"
+  child_pid=""
   say "second stage and packages under qemu-i386-static ($((SECONDS - start)) s)"
-  in_namespace "$tmp/root" "${guest_packages[@]}" >>"$log" 2>&1
-  echo brastow-guest >"$tmp/root/etc/hostname"
-  # The new machine must boot and run the 32-bit Wine before it takes the old one's place.
+  in_namespace "$tmp/root" "${guest_packages[@]}"
+    # The new machine must boot and run the 32-bit Wine before it takes the old one's place.
   say "first boot ($((SECONDS - start)) s)"
   timeout=300 memory=2048 boot "$tmp" /usr/lib/wine/wine --version >"$tmp/first-boot" 2>>"$log" ||
     die "the new machine does not run the 32-bit Wine"
@@ -267,12 +271,20 @@ build() {
 
 # On every exit: nothing left running, no temporary folder left.
 cleanup() {
-  local rc=$?
+  local rc=${signal_status:-$?}
+  if [ -n "${child_pid:-}" ]; then kill -TERM "$child_pid" 2>/dev/null || true; wait "$child_pid" 2>/dev/null || true; fi
   if [ -n "${qemu_pid:-}" ]; then kill -KILL "$qemu_pid" 2>/dev/null || true; wait "$qemu_pid" 2>/dev/null || true; fi
   local t
   for t in "${tails[@]}"; do kill "$t" 2>/dev/null || true; done
   [ -n "${job:-}" ] && rm -rf "$job"
-  if [ -n "${ns_pid:-}" ]; then kill -KILL "$ns_pid" 2>/dev/null || true; wait "$ns_pid" 2>/dev/null || true; fi
+  if [ -n "${ns_pid:-}" ]; then
+    # The namespace's first process, killed, takes every process of the namespace with it
+    # before it is gone; unshare then ends.
+    local first
+    first=$(cat "/proc/$ns_pid/task/$ns_pid/children" 2>/dev/null || true)
+    [ -n "$first" ] && kill -KILL $first 2>/dev/null
+    wait "$ns_pid" 2>/dev/null || true
+  fi
   if [ -n "${tmp:-}" ]; then
     if [ $rc -ne 0 ]; then
       say "build failed (status $rc); last lines of $log:"
@@ -283,10 +295,10 @@ cleanup() {
   fi
   exit $rc
 }
-qemu_pid="" ns_pid="" job="" tmp="" tails=()
+qemu_pid="" ns_pid="" child_pid="" job="" tmp="" tails=()
 trap cleanup EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
+trap 'signal_status=130; exit 130' INT
+trap 'signal_status=143; exit 143' TERM
 
 # ---- run --------------------------------------------------------------------------------
 
@@ -346,6 +358,7 @@ boot() {
   done
   printf '%s\0' "$@" >"$job/command"
   printf '%s' "$(pwd -P)" >"$job/cwd"
+  hostname >"$job/hostname"
   echo "$timeout" >"$job/timeout"
   : >"$job/stdout"; : >"$job/stderr"; : >"$job/console"
   write_job_init "$job/init"
@@ -414,7 +427,7 @@ mkdir -p /dev/pts /dev/shm
 mount -t devpts -o gid=5,mode=620,ptmxmode=666 devpts /dev/pts
 mount -t tmpfs -o mode=1777 tmpfs /dev/shm
 mount -t tmpfs -o mode=1777 tmpfs /tmp
-hostname -F /etc/hostname 2>/dev/null
+hostname "$(cat $job/hostname)" 2>/dev/null  # the host's: Wine writes it into each prefix
 ip link set lo up 2>/dev/null
 # Shared folders with the page cache (cache=loose): without it (cache=none or mmap) Wine
 # loads the larger .exe files from them with pages of zeros (test_comhelp.exe, 3 MB, faults
@@ -425,6 +438,12 @@ while IFS= read -r -d '' tag && IFS= read -r -d '' path; do
   mount -t 9p -o trans=virtio,version=9p2000.L,msize=512000,cache=loose "$tag" "$path" ||
     echo "guest: cannot mount $path" >>$job/stderr
 done <$job/mounts
+# 32-bit programs built without large-file support (makensis) cannot list a folder served
+# over 9p: the host's directory offsets do not fit their readdir() (EOVERFLOW, no entries).
+# NSIS's own files, which makensis looks up by listing its folders, come from a copy in RAM.
+if [ -d /usr/share/nsis ]; then
+  cp -a /usr/share/nsis /run/nsis && mount --bind /run/nsis /usr/share/nsis
+fi
 made=()
 while IFS= read -r -d '' path; do
   [ -d "$path" ] || { mkdir -p "$path" && made+=("$path"); }
