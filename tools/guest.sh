@@ -9,13 +9,14 @@
 #       Makes the machine in the cache folder, or reuses it when it is there and current (its
 #       stamp names the kernel package and version and the root's package list). Installs the
 #       host packages it needs (qemu-system-x86 qemu-user-static debootstrap busybox-static)
-#       when they are missing. About six minutes and 1.4 GB from nothing.
+#       when they are missing. About five minutes and 1.2 GB from nothing.
 #   guest.sh run [--timeout SECONDS] [--share DIR]... [--tmpfs DIR]... [--env NAME[=VALUE]]...
 #                [--memory MB] [--console] -- COMMAND [ARGS...]
 #       Boots the machine (building it first if needed), runs COMMAND as root in it and powers
 #       it off; COMMAND's output comes to this terminal as it is written (stdout to stdout,
 #       stderr to stderr) and its exit status is guest.sh's. Each --share DIR is the host
-#       folder at the same path in the guest, read-write; --tmpfs DIR lays a fresh tmpfs over
+#       folder at the same path in the guest, read-write (cached in the guest: what the host
+#       changes there while the guest runs may go unseen); --tmpfs DIR lays a fresh tmpfs over
 #       DIR in the guest only (a Wine prefix inside a shared build tree, say); the guest's /tmp
 #       is a tmpfs of its own. COMMAND runs in the current folder when that is inside a shared
 #       one (else in /), with HOME, PATH, LANG, LC_ALL, TERM and TZ as here, when set, and the
