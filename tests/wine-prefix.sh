@@ -22,8 +22,13 @@ wine_env "$bits" "${WINEPREFIX:-$build/wineprefix}" || exit
 driver=null
 [ -n "${BRASTOW_DISPLAY:-}" ] && driver=x11
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  quiet "$WINE" wineboot -i
-  quiet wineserver -w || true
+  # The emulated PC (tools/guest.sh) has prefixes made once, given copy-on-write.
+  if command -v brastow-fresh-prefix >/dev/null; then
+    brastow-fresh-prefix "$WINEPREFIX" "$bits"
+  else
+    quiet "$WINE" wineboot -i
+    quiet wineserver -w || true
+  fi
 fi
 quiet wineserver -p || true
 quiet "$WINE" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /t REG_SZ /d "$driver" /f

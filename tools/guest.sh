@@ -42,12 +42,15 @@ cache=${cache%/}
 mirror=${BRASTOW_GUEST_MIRROR:-http://deb.debian.org/debian}
 suite=bookworm
 # Bumped whenever the way the machine is made changes in a way its stamp does not show.
-recipe=2
-# The root's packages, beyond minbase: the 32-bit Wine; ctest (the i386 cmake) to run a build
-# tree's suite in the guest; what the test scripts call (the GUI test's virtual display,
-# X input and screenshots, the installer test's makensis, the reference table's mpmath).
-guest_packages=(wine wine32 cmake xvfb xauth xdotool imagemagick fonts-wine fonts-dejavu-core
-                nsis python3 python3-mpmath procps iproute2)
+recipe=4
+# The root's packages, beyond minbase: the 32-bit Wine and the 64-bit one (amd64, beside
+# the i386 root: the installer's 64-bit Windows, with both registry views); ctest (the i386
+# cmake) to run a build tree's suite in the guest; what the test scripts call (the GUI
+# test's virtual display, X input and screenshots, and the installer test's makensis, the
+# amd64 one: a 32-bit makensis, built without large-file support, cannot list a folder
+# served over 9p, whose directory offsets overflow its readdir()).
+guest_packages=(wine wine32 wine64:amd64 cmake xvfb xauth xdotool imagemagick fonts-wine fonts-dejavu-core
+                nsis:amd64 procps iproute2)
 host_packages=(qemu-system-x86 qemu-user-static debootstrap busybox-static)
 # Kernel modules the initramfs loads (with what they depend on): the 9p root, its virtio
 # transport and the overlay that makes the read-only root writable in the guest.
@@ -196,6 +199,7 @@ env -i container=lxc PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root \
 in_root() { env -i container=lxc PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LC_ALL=C.UTF-8 \
   DEBIAN_FRONTEND=noninteractive chroot "$root" "$@"; }
 cp /etc/resolv.conf "$root/etc/resolv.conf"
+in_root dpkg --add-architecture amd64
 printf "#!/bin/sh\nexit 101\n" >"$root/usr/sbin/policy-rc.d"; chmod 755 "$root/usr/sbin/policy-rc.d"
 in_root apt-get -q -o APT::Sandbox::User=root update
 in_root apt-get -q -y -o APT::Sandbox::User=root install --no-install-recommends "$@"
@@ -254,11 +258,19 @@ build() {
   child_pid=""
   say "second stage and packages under qemu-i386-static ($((SECONDS - start)) s)"
   in_namespace "$tmp/root" "${guest_packages[@]}"
-    # The new machine must boot and run the 32-bit Wine before it takes the old one's place.
-  say "first boot ($((SECONDS - start)) s)"
-  timeout=300 memory=2048 boot "$tmp" /usr/lib/wine/wine --version >"$tmp/first-boot" 2>>"$log" ||
-    die "the new machine does not run the 32-bit Wine"
-  local answer; answer=$(cat "$tmp/first-boot"); rm "$tmp/first-boot"
+  install_fresh_prefix "$tmp/root"
+  # The new machine must boot and run both Wines before it takes the old one's place; that
+  # first boot makes the Wine prefixes every run starts from (a prefix takes 40 to 150 s
+  # to make in the guest, and 700 MB: Wine copies its DLLs into it).
+  say "first boot: Wine prefixes ($((SECONDS - start)) s)"
+  # (The folder is shared into the guest at its host path: the root itself is read-only there.)
+  local prefixes=$tmp/root/var/lib/brastow-guest
+  mkdir -p "$prefixes"
+  shares=("$prefixes")
+  timeout=900 memory=4096 boot "$tmp" bash -c "$make_prefixes" make-prefixes "$prefixes" >"$tmp/first-boot" 2>>"$log" ||
+    die "the new machine does not run Wine (see $log)"
+  shares=()
+  local answer; answer=$(tr '\n' ' ' <"$tmp/first-boot"); rm "$tmp/first-boot"
   echo "first boot: $answer" >>"$log"
   expected_stamp >"$tmp/stamp"
   # Into place: the old machine out of the way first, then the new one in.
@@ -268,6 +280,66 @@ build() {
   tmp=""
   if [ -n "$old" ]; then rm -rf --one-file-system "$old"; fi
   say "built $cache in $((SECONDS - start)) s ($(du -sh "$cache" | cut -f1)): $answer"
+}
+
+# Run in the first boot: a 32-bit (win32) and a 64-bit (win64) prefix, made on the guest's
+# tmpfs and copied into the root ($1), with the Wine versions on stdout. Wine copies its own
+# DLLs into a prefix (700 MB, 1.3 GB for win64, which the guest writes over 9p at 3 MB/s):
+# the copies become links to Wine's files (measured: a prefix so made runs the suites), and
+# a prefix is some tens of MB.
+make_prefixes='
+set -e
+out=$1
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" HOME=/root
+links() {  # FOLDER WINE-DLL-FOLDER: each file the same as Wine'"'"'s own becomes a link to it
+  local f src
+  for f in "$1"/*; do
+    [ -f "$f" ] && [ ! -L "$f" ] || continue
+    src=$2/${f##*/}
+    if [ -f "$src" ] && cmp -s "$f" "$src"; then ln -sf "$src" "$f"; fi
+  done
+}
+for bits in 32 64; do
+  export WINEPREFIX=/tmp/prefix$bits
+  if [ $bits = 32 ]; then export WINEARCH=win32 WINE=/usr/lib/wine/wine; else export WINEARCH=win64 WINE=/usr/lib/wine/wine64; fi
+  "$WINE" wineboot -i </dev/null >/dev/null 2>&1
+  wineserver -w
+  [ -f $WINEPREFIX/system.reg ] || { echo "no $bits-bit prefix" >&2; exit 1; }
+  windows=$WINEPREFIX/drive_c/windows
+  if [ $bits = 32 ]; then
+    links $windows/system32 /usr/lib/i386-linux-gnu/wine/i386-windows
+    links $windows /usr/lib/i386-linux-gnu/wine/i386-windows
+  else
+    links $windows/system32 /usr/lib/x86_64-linux-gnu/wine/x86_64-windows
+    links $windows/syswow64 /usr/lib/i386-linux-gnu/wine/i386-windows
+    links $windows /usr/lib/x86_64-linux-gnu/wine/x86_64-windows
+  fi
+  cp -a $WINEPREFIX "$out/prefix$bits"
+  echo "$("$WINE" --version) ($bits-bit, $(du -sh "$out/prefix$bits" | cut -f1))"
+done
+'
+
+# A command in the root that gives a folder a fresh Wine prefix from those made at the
+# first boot, copy-on-write in RAM (an overlay over the read-only one): a prefix in
+# no time instead of a minute or two. tests/wine-prefix.sh uses it where it is there.
+install_fresh_prefix() {
+  cat >"$1/usr/local/bin/brastow-fresh-prefix" <<'END'
+#!/bin/bash
+# brastow-fresh-prefix DIR BITS: DIR becomes a fresh BITS-bit Wine prefix.
+set -eu
+dir=$(realpath -m "$1") bits=$2
+template=/var/lib/brastow-guest/prefix$bits
+[ -f "$template/system.reg" ] || { echo "brastow-fresh-prefix: no $template" >&2; exit 1; }
+while mountpoint -q "$dir"; do umount -l "$dir"; done  # an earlier fresh prefix here
+mkdir -p "$dir"
+# The overlay's upper layer must not itself be on an overlay (the root is one): a tmpfs.
+layers=/run/brastow-prefixes
+mountpoint -q "$layers" || { mkdir -p "$layers" && mount -t tmpfs -o mode=700 tmpfs "$layers"; }
+layer=$(mktemp -d "$layers/prefix.XXXXXX")
+mkdir "$layer/data" "$layer/work"
+mount -t overlay -o "lowerdir=$template,upperdir=$layer/data,workdir=$layer/work" overlay "$dir"
+END
+  chmod 755 "$1/usr/local/bin/brastow-fresh-prefix"
 }
 
 # On every exit: nothing left running, no temporary folder left.
@@ -439,12 +511,6 @@ while IFS= read -r -d '' tag && IFS= read -r -d '' path; do
   mount -t 9p -o trans=virtio,version=9p2000.L,msize=512000,cache=loose "$tag" "$path" ||
     echo "guest: cannot mount $path" >>$job/stderr
 done <$job/mounts
-# 32-bit programs built without large-file support (makensis) cannot list a folder served
-# over 9p: the host's directory offsets do not fit their readdir() (EOVERFLOW, no entries).
-# NSIS's own files, which makensis looks up by listing its folders, come from a copy in RAM.
-if [ -d /usr/share/nsis ]; then
-  cp -a /usr/share/nsis /run/nsis && mount --bind /run/nsis /usr/share/nsis
-fi
 made=()
 while IFS= read -r -d '' path; do
   [ -d "$path" ] || { mkdir -p "$path" && made+=("$path"); }
