@@ -86,8 +86,8 @@ HRESULT discriminant(const Var& x, Var& d) {
     VARIANT* px = const_cast<VARIANT*>(x.get());
     HRESULT hr;
     if (FAILED(hr = checkedVar(neg, [&](VARIANT* o) { return VarNeg(px, o); }))) return hr;
-    if (FAILED(hr = checkedVar(prod, [&](VARIANT* o) { return VarMul(neg.get(), px, o); }))) return hr;
-    return checkedVar(d, [&](VARIANT* o) { return VarAdd(prod.get(), one.get(), o); });
+    if (FAILED(hr = checkedVar(prod, [&](VARIANT* o) { return varMul(neg.get(), px, o); }))) return hr;
+    return checkedVar(d, [&](VARIANT* o) { return varAdd(prod.get(), one.get(), o); });
 }
 
 HRESULT giveDouble(double value, VARIANT* result) {
@@ -119,7 +119,7 @@ HRESULT inverseCosine(const VARIANT& arg, VARIANT* result) {
     if (FAILED(hr = checked(root, [&] { return elementary::sqrt(dd); }))) return hr;
     Var rootVar = Var::r8(root);
     if (FAILED(hr = checkedVar(negX, [&](VARIANT* o) { return VarNeg(x.get(), o); }))) return hr;
-    if (FAILED(hr = checkedVar(quotient, [&](VARIANT* o) { return VarDiv(negX.get(), rootVar.get(), o); }))) return hr;
+    if (FAILED(hr = checkedVar(quotient, [&](VARIANT* o) { return varDiv(negX.get(), rootVar.get(), o); }))) return hr;
     if (FAILED(hr = toDouble(quotient, &q))) return hr;
     if (FAILED(hr = checked(radians, [&] { return elementary::atan(q) + rightAngle; }))) return hr;
     if (FAILED(hr = checked(degrees, [&] { return radians / kDegree; }))) return hr;
@@ -143,7 +143,7 @@ HRESULT calcAngleBody(const VARIANT& adjArg, const VARIANT& oppArg, VARIANT* res
     } else {
         Var quotient;
         double q = 0.0;
-        if (FAILED(hr = checkedVar(quotient, [&](VARIANT* o) { return VarDiv(opp.get(), adj.get(), o); }))) return hr;
+        if (FAILED(hr = checkedVar(quotient, [&](VARIANT* o) { return varDiv(opp.get(), adj.get(), o); }))) return hr;
         if (FAILED(hr = toDouble(quotient, &q))) return hr;
         if (FAILED(hr = checked(angle, [&] { return static_cast<float>(std::fabs(elementary::atan(q))); }))) return hr;
     }
@@ -166,9 +166,9 @@ HRESULT oldCalcAngleBody(_PlugIn* self, const VARIANT& xArg, const VARIANT& yArg
     Order order;
     if (FAILED(hr = read(xArg, x))) return hr;
     if (FAILED(hr = read(yArg, y))) return hr;
-    if (FAILED(hr = checkedVar(xx, [&](VARIANT* o) { return VarMul(x.get(), x.get(), o); }))) return hr;
-    if (FAILED(hr = checkedVar(yy, [&](VARIANT* o) { return VarMul(y.get(), y.get(), o); }))) return hr;
-    if (FAILED(hr = checkedVar(sum, [&](VARIANT* o) { return VarAdd(xx.get(), yy.get(), o); }))) return hr;
+    if (FAILED(hr = checkedVar(xx, [&](VARIANT* o) { return varMul(x.get(), x.get(), o); }))) return hr;
+    if (FAILED(hr = checkedVar(yy, [&](VARIANT* o) { return varMul(y.get(), y.get(), o); }))) return hr;
+    if (FAILED(hr = checkedVar(sum, [&](VARIANT* o) { return varAdd(xx.get(), yy.get(), o); }))) return hr;
     double s = 0.0, r;
     if (FAILED(hr = toDouble(sum, &s))) return hr;
     if (FAILED(hr = checked(r, [&] { return elementary::sqrt(s); }))) return hr;
@@ -176,7 +176,7 @@ HRESULT oldCalcAngleBody(_PlugIn* self, const VARIANT& xArg, const VARIANT& yArg
     Var angle;
     if (r > 0.0) {
         Var rv = Var::r8(r), cosine;
-        if (FAILED(hr = checkedVar(cosine, [&](VARIANT* o) { return VarDiv(y.get(), rv.get(), o); }))) return hr;
+        if (FAILED(hr = checkedVar(cosine, [&](VARIANT* o) { return varDiv(y.get(), rv.get(), o); }))) return hr;
         // Through the object's own interface, like any client; its failure is ours.
         if (FAILED(hr = self->ArcCosDeg(cosine.get(), angle.put()))) return hr;
     } else {
@@ -185,7 +185,7 @@ HRESULT oldCalcAngleBody(_PlugIn* self, const VARIANT& xArg, const VARIANT& yArg
     if (FAILED(hr = compare(x, Var::i2(0), order))) return hr;
     if (order == Order::Less) {
         Var zero = Var::i2(0), negated;
-        if (FAILED(hr = checkedVar(negated, [&](VARIANT* o) { return VarSub(zero.get(), angle.get(), o); }))) return hr;
+        if (FAILED(hr = checkedVar(negated, [&](VARIANT* o) { return varSub(zero.get(), angle.get(), o); }))) return hr;
         angle = negated;
     }
     *result = angle.detach();
@@ -199,7 +199,7 @@ HRESULT trig(const VARIANT& arg, VARIANT* result, double (*fn)(double)) {
     HRESULT hr;
     double rad = 0.0, value;
     if (FAILED(hr = read(arg, x))) return hr;
-    if (FAILED(hr = checkedVar(radians, [&](VARIANT* o) { return VarMul(x.get(), factor.get(), o); }))) return hr;
+    if (FAILED(hr = checkedVar(radians, [&](VARIANT* o) { return varMul(x.get(), factor.get(), o); }))) return hr;
     if (FAILED(hr = toDouble(radians, &rad))) return hr;
     if (FAILED(hr = checked(value, [&] { return fn(rad); }))) return hr;
     return giveDouble(value, result);

@@ -18,4 +18,50 @@ HRESULT FpStatus::check(double value) {
     return S_OK;
 }
 
+namespace {
+
+// The operand's value when a double holds it exactly.
+bool exactDouble(const VARIANT& v, double& d) {
+    switch (v.vt) {
+    case VT_R8: d = v.dblVal; return true;
+    case VT_R4: d = v.fltVal; return true;
+    case VT_I1: d = v.cVal; return true;
+    case VT_UI1: d = v.bVal; return true;
+    case VT_I2: d = v.iVal; return true;
+    case VT_UI2: d = v.uiVal; return true;
+    case VT_I4: case VT_INT: d = v.lVal; return true;
+    case VT_UI4: case VT_UINT: d = v.ulVal; return true;
+    case VT_BOOL: d = v.boolVal; return true;  // as the runtime reads it: VARIANT_TRUE is -1
+    default: return false;
+    }
+}
+
+enum class Op { Add, Sub, Mul, Div };
+
+HRESULT arithmetic(Op op, VARIANT* left, VARIANT* right, VARIANT* result) {
+    HRESULT hr;
+    switch (op) {
+    case Op::Add: hr = VarAdd(left, right, result); break;
+    case Op::Sub: hr = VarSub(left, right, result); break;
+    case Op::Mul: hr = VarMul(left, right, result); break;
+    default: hr = VarDiv(left, right, result); break;
+    }
+    double a = 0.0, b = 0.0;
+    if (FAILED(hr) || result->vt != VT_R8 || !exactDouble(*left, a) || !exactDouble(*right, b)) return hr;
+    switch (op) {
+    case Op::Add: result->dblVal = a + b; break;
+    case Op::Sub: result->dblVal = a - b; break;
+    case Op::Mul: result->dblVal = a * b; break;
+    default: result->dblVal = a / b; break;  // the runtime has refused a zero divisor
+    }
+    return hr;
+}
+
+} // namespace
+
+HRESULT varAdd(VARIANT* left, VARIANT* right, VARIANT* result) { return arithmetic(Op::Add, left, right, result); }
+HRESULT varSub(VARIANT* left, VARIANT* right, VARIANT* result) { return arithmetic(Op::Sub, left, right, result); }
+HRESULT varMul(VARIANT* left, VARIANT* right, VARIANT* result) { return arithmetic(Op::Mul, left, right, result); }
+HRESULT varDiv(VARIANT* left, VARIANT* right, VARIANT* result) { return arithmetic(Op::Div, left, right, result); }
+
 } // namespace anglemath

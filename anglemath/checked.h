@@ -37,4 +37,18 @@ HRESULT checkedVar(com::Var& out, F f) {
     return FpStatus::check(probe);
 }
 
+// The runtime's variant arithmetic (VarAdd, VarSub, VarMul, VarDiv: its result types,
+// conversions and errors) with one bridge: when the result is a double and both operands
+// are numbers that a double holds exactly (doubles, singles, integers of up to 32 bits,
+// Booleans), its value is the correctly rounded IEEE result of the same operation. The
+// 32-bit runtime computes doubles on the x87 unit in the precision of the calling thread's
+// control word: a host that runs in 64-bit precision (a mingw-w64 program's start-up sets
+// it) gets the product or quotient rounded twice, and a subnormal result may be rounded
+// twice in any precision; the 64-bit runtime's SSE2 arithmetic is the IEEE result. Hosts,
+// editions and builds must see the same numbers.
+HRESULT varAdd(VARIANT* left, VARIANT* right, VARIANT* result);
+HRESULT varSub(VARIANT* left, VARIANT* right, VARIANT* result);
+HRESULT varMul(VARIANT* left, VARIANT* right, VARIANT* result);
+HRESULT varDiv(VARIANT* left, VARIANT* right, VARIANT* result);
+
 } // namespace anglemath

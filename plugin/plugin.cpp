@@ -14,9 +14,10 @@ namespace {
 // reference leads nowhere, is the caller's fault.
 template <class Fn>
 HRESULT numeric(VARIANT* arg1, VARIANT* arg2, VARIANT* result, bool twoArgs, Fn fn) {
+    // The result is empty on every failure, this one too.
+    if (result) VariantInit(result);
     if (!result || !arg1 || (twoArgs && !arg2) || !com::readable(*arg1) || (twoArgs && !com::readable(*arg2)))
         return errors::raiseRuntimeFailure(E_POINTER);
-    VariantInit(result);
     return fn();
 }
 

@@ -18,6 +18,7 @@ namespace {
 
 using anglemath::checked;
 using anglemath::checkedVar;
+using anglemath::varMul;
 using com::Var;
 
 // A division of the solution's own arithmetic: a zero divisor is a division by zero
@@ -116,7 +117,7 @@ HRESULT axisSign(_PlugIn* self, HRESULT (STDMETHODCALLTYPE _PlugIn::*trig)(VARIA
     Var angleArg = Var::r4(angle), dVar = Var::r4(d), t, product, s;
     HRESULT hr;
     if (FAILED(hr = (self->*trig)(angleArg.get(), t.put()))) return hr;
-    if (FAILED(hr = checkedVar(product, [&](VARIANT* o) { return VarMul(dVar.get(), t.get(), o); }))) return hr;
+    if (FAILED(hr = checkedVar(product, [&](VARIANT* o) { return varMul(dVar.get(), t.get(), o); }))) return hr;
     if (FAILED(hr = self->Sign(product.get(), s.put()))) return hr;
     return checkedVar(sign, [&](VARIANT* o) { return VarNeg(s.get(), o); });
 }
@@ -132,9 +133,9 @@ HRESULT speeds(_PlugIn* self, const Moves& m, const Bases& bases, const RunSetti
     if (FAILED(hr = host::toR4(ySignVar, ySign))) return hr;  // held as a single
 
     Var base = Var::r8(bases.x), signedBase, decArg = Var::r4(s.declination), cosDec, xSpeed;
-    if (FAILED(hr = checkedVar(signedBase, [&](VARIANT* o) { return VarMul(xSign.get(), base.get(), o); }))) return hr;
+    if (FAILED(hr = checkedVar(signedBase, [&](VARIANT* o) { return varMul(xSign.get(), base.get(), o); }))) return hr;
     if (FAILED(hr = self->CosDeg(decArg.get(), cosDec.put()))) return hr;
-    if (FAILED(hr = checkedVar(xSpeed, [&](VARIANT* o) { return VarMul(signedBase.get(), cosDec.get(), o); }))) return hr;
+    if (FAILED(hr = checkedVar(xSpeed, [&](VARIANT* o) { return varMul(signedBase.get(), cosDec.get(), o); }))) return hr;
     if (FAILED(hr = host::toR8(xSpeed, out.xSpeed))) return hr;
     return checked(out.ySpeed, [&] { return bases.y * ySign; });
 }

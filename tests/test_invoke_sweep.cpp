@@ -252,6 +252,26 @@ const Malformed kMalformed[] = {
                         hr = p->Sign(&v, r.put());
                         com::Error e = com::takeError(hr, L"");
                         return e.number == com::kInvalidArgument ? E_POINTER : hr; }},
+    {"the dual interface's CalcAngle with no second argument", E_POINTER,
+     [](IDispatch* d) { com::Ptr<_PlugIn> p; HRESULT hr = d->QueryInterface(IID__PlugIn, p.putVoid());
+                        if (FAILED(hr)) return hr;
+                        Var x = Var::i2(3), r;
+                        hr = p->CalcAngle(const_cast<VARIANT*>(x.get()), nullptr, r.put());
+                        com::Error e = com::takeError(hr, L"");
+                        return e.number == com::kInvalidArgument ? E_POINTER : hr; }},
+    // S_FALSE here: the call failed and its result came back empty.
+    {"a failing call's result, given holding a number, comes back empty", S_FALSE,
+     [](IDispatch* d) { com::Ptr<_PlugIn> p; HRESULT hr = d->QueryInterface(IID__PlugIn, p.putVoid());
+                        if (FAILED(hr)) return hr;
+                        Var x = Var::str(L"north"), r = Var::i4(1234);
+                        hr = p->Sign(const_cast<VARIANT*>(x.get()), &r.ref());
+                        com::takeError(hr, L"");
+                        if (SUCCEEDED(hr)) return E_FAIL;
+                        return r.vt() == VT_EMPTY ? S_FALSE : E_UNEXPECTED; }},
+    {"a named argument one past the last parameter", DISP_E_PARAMNOTFOUND,
+     [](IDispatch* d) { Var a[2] = {Var::i2(4), Var::i2(3)}; VARIANT raw[2] = {*a[0].get(), *a[1].get()};
+                        DISPID ids[2] = {1, 2};
+                        DISPPARAMS dp = {raw, ids, 2, 2}; return invokeRaw(d, DISPID_PlugIn_CalcAngle, &dp); }},
 };
 
 // A crash ends the child at once with the exception's code (no debugger is started).

@@ -476,6 +476,34 @@ TEST_F(Numeric, SineAndCosineOfEveryArgumentThroughTheMembers) {
     EXPECT_EQ(r8(L"SinDeg", {Var::i2(180)}), -0x1.b9676733ae8fep-51);
     EXPECT_EQ(r8(L"SinDeg", {Var::i2(90)}), 1.0);
     EXPECT_EQ(r8(L"CosDeg", {Var::r8(1e22)}), -0x1.6174ea98316fcp-2);
+
+    // Degrees times the factor rounded once, whatever precision the calling thread's x87
+    // unit is set to: products that 64-bit precision rounds twice (normal results; the
+    // precision a mingw-w64 program starts in) and that 53-bit precision rounds twice
+    // (subnormal results; the precision of most Windows programs). The 32-bit runtime's
+    // arithmetic runs on the x87 unit; the sine of these tiny angles is the angle.
+    struct TwiceRounded {
+        uint64_t degrees, sine;
+        unsigned precision;  // _PC_64 or _PC_53
+    };
+    const TwiceRounded twice[] = {
+        {0x139125102a2a8894ull, 0x133326a16e2f647full, _PC_64},
+        {0x8da7d248ba0b3fc5ull, 0x8d4a9bd944f73ea1ull, _PC_64},
+        {0x00563771e8e72789ull, 0x0006343bf7c2889full, _PC_53},
+        {0x00616353551fd8f9ull, 0x0009b616d36c253dull, _PC_53},
+    };
+    for (const TwiceRounded& t : twice) {
+#if defined(__i386__) || defined(_M_IX86)
+        const unsigned saved = _controlfp(0, 0);
+        _controlfp(t.precision, _MCW_PC);
+#endif
+        const double got = r8(L"SinDeg", {Var::r8(fromBits(t.degrees))});
+#if defined(__i386__) || defined(_M_IX86)
+        _controlfp(saved, _MCW_PC);
+#endif
+        EXPECT_EQ(bitsOf(got), t.sine) << "SinDeg(" << hex(fromBits(t.degrees)) << ") = " << hex(got) << " in "
+                                       << (t.precision == _PC_64 ? 64 : 53) << "-bit x87 precision";
+    }
 }
 
 TEST_F(Numeric, ArcCosDegWithCorrectlyRoundedArctangentAndRoot) {
