@@ -2,11 +2,22 @@
 # The test command: install, build, and run every test under Wine, for each edition and
 # each toolchain in a Wine prefix of its own; then compare the numbers of all four builds.
 # Where this machine cannot run 32-bit programs, the 32-bit trees' Windows programs run in
-# an emulated PC (tools/guest.sh, both trees in one boot) while this machine runs the
+# an emulated PC (tools/guest.sh, one boot per tree) while this machine runs the
 # 64-bit trees and the 32-bit trees' other entries. Extra arguments go to ctest.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 source "$root/tests/wine-env.sh"
+can32=0
+wine_can_run 32 2>/dev/null && can32=1
+guest_build=""
+if [ $can32 = 0 ]; then
+  # The emulated PC is made (or found current) while the trees build: its packages first,
+  # then the two side by side (the machine's build is mostly downloads and emulation).
+  if [ "$(id -u)" = 0 ]; then bash "$root/tools/setup.sh"; fi
+  bash "$root/tools/guest.sh" build &
+  guest_build=$!
+  trap 'kill $guest_build 2>/dev/null; wait $guest_build 2>/dev/null' EXIT
+fi
 bash "$root/tools/build.sh"
 status=0
 trees=(build build-x64 build-clang build-clang-x64)
@@ -15,20 +26,27 @@ suite() {  # TREE [CTEST-ARGS...]
   local tree=$1; shift
   (cd "$root/$tree" && ctest --output-on-failure --timeout 900 "$@")
 }
-if wine_can_run 32 2>/dev/null; then
+if [ $can32 = 1 ]; then
   for tree in "${trees[@]}"; do
     echo "== $tree"
     suite "$tree" "$@" || status=1
   done
 else
   echo "== this machine cannot run 32-bit programs: the 32-bit trees' Windows programs run in the emulated PC"
-  bash "$root/tools/guest.sh" build
-  guest_log=$(mktemp)
+  wait $guest_build || { echo "the emulated PC could not be made" >&2; exit 1; }
+  trap - EXIT
+  # One guest per tree, side by side: a guest keeps about one of this machine's processors
+  # busy (Wine's tests are mostly one process at a time), and the host's own suites end
+  # long before the GCC tree's.
+  logs=$(mktemp -d)
   start=$SECONDS
-  bash "$root/tools/guest.sh" run --timeout 2400 --share "$root" -- \
-    bash "$root/tests/guest-suites.sh" "$root" "$@" >"$guest_log" 2>&1 &
-  guest=$!
-  trap 'kill $guest 2>/dev/null; wait $guest 2>/dev/null; rm -f "$guest_log"' EXIT
+  guests=()
+  for tree in build build-clang; do
+    bash "$root/tools/guest.sh" run --timeout 2700 --share "$root" -- \
+      bash "$root/tests/guest-suites.sh" "$root" "$tree" "$@" >"$logs/$tree" 2>&1 &
+    guests+=($!)
+  done
+  trap 'kill "${guests[@]}" 2>/dev/null; wait 2>/dev/null; rm -rf "$logs"' EXIT
   for tree in build-x64 build-clang-x64; do
     echo "== $tree"
     suite "$tree" "$@" || status=1
@@ -37,10 +55,10 @@ else
     echo "== $tree (what needs no Windows program)"
     suite "$tree" -LE wine "$@" || status=1
   done
-  echo "== waiting for the emulated PC"
-  wait $guest || status=1
-  cat "$guest_log"
-  echo "(emulated PC: $((SECONDS - start)) s)"
+  echo "== waiting for the emulated PCs"
+  for i in 0 1; do wait "${guests[$i]}" || status=1; done
+  cat "$logs/build" "$logs/build-clang"
+  echo "(emulated PCs: $((SECONDS - start)) s)"
 fi
 echo "== the same numbers in every build"
 (cd "$root" && bash tests/same-bits.sh "${trees[@]}") || status=1
