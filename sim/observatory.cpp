@@ -57,6 +57,7 @@ void Observatory::reset() {
     scriptedClicks.clear();
     scriptedMeasurements.clear();
     declinationReadings.clear();
+    moveResult.clear();
     linkWorks = true;
     linked = false;
     exposureMs = 0;

@@ -261,7 +261,8 @@ protected:
                 return hr;
             if (direction < 0 || direction > 3) return E_INVALIDARG;
             o.move(direction, duration);
-            r = Var::boolean(true);
+            if (o.moveResult.get()->vt == VT_EMPTY) r = Var::boolean(true);
+            else VariantCopy(r.get(), o.moveResult.get());
             return S_OK;
         }
         case 106: case 107: case 108: {

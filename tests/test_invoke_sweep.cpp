@@ -252,12 +252,13 @@ const Malformed kMalformed[] = {
                         hr = p->Sign(&v, r.put());
                         com::Error e = com::takeError(hr, L"");
                         return e.number == com::kInvalidArgument ? E_POINTER : hr; }},
-    {"the dual interface's CalcAngle with no second argument", E_POINTER,
+    {"the dual interface's CalcAngle with no second argument (its result comes back empty)", E_POINTER,
      [](IDispatch* d) { com::Ptr<_PlugIn> p; HRESULT hr = d->QueryInterface(IID__PlugIn, p.putVoid());
                         if (FAILED(hr)) return hr;
-                        Var x = Var::i2(3), r;
-                        hr = p->CalcAngle(const_cast<VARIANT*>(x.get()), nullptr, r.put());
+                        Var x = Var::i2(3), r = Var::i4(1234);
+                        hr = p->CalcAngle(const_cast<VARIANT*>(x.get()), nullptr, &r.ref());
                         com::Error e = com::takeError(hr, L"");
+                        if (r.vt() != VT_EMPTY) return E_UNEXPECTED;
                         return e.number == com::kInvalidArgument ? E_POINTER : hr; }},
     // S_FALSE here: the call failed and its result came back empty.
     {"a failing call's result, given holding a number, comes back empty", S_FALSE,

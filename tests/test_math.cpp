@@ -75,6 +75,8 @@ TEST_F(Numeric, SineAndCosineUseTheStoredDegreeFactor) {
     EXPECT_NEAR(c90, -3.83e-16, 0.01e-16);
     EXPECT_NEAR(r8(L"SinDeg", {Var::i2(180)}), -7.66e-16, 0.01e-16);
     EXPECT_NEAR(r8(L"CosDeg", {Var::str(L"60")}), 0.5, 1e-15);
+    // True is -1 degree, as the runtime reads a Boolean.
+    EXPECT_EQ(r8(L"SinDeg", {Var::boolean(true)}), -r8(L"SinDeg", {Var::i2(1)}));
 }
 
 TEST_F(Numeric, CalcAngleQuadrantsAndTheSinglePrecisionWorkingAngle) {

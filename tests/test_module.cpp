@@ -594,6 +594,8 @@ TEST(Dispatch, EarlyBoundThroughTheDualInterface) {
     com::Ptr<ISupportErrorInfo> sei;
     ASSERT_EQ(d.query(IID_ISupportErrorInfo, sei), S_OK);
     EXPECT_EQ(sei->InterfaceSupportsErrorInfo(IID__PlugIn), S_OK);
+    EXPECT_EQ(sei->InterfaceSupportsErrorInfo(IID_IUnknown), S_FALSE);
+    EXPECT_EQ(sei->InterfaceSupportsErrorInfo(IID_IDispatch), S_FALSE);
 }
 
 TEST(Dispatch, ArgumentsByName) {
@@ -627,7 +629,11 @@ TEST(Dispatch, ArgumentsByName) {
     r = byName({com::Var::i2(4), com::Var::i2(3)}, {1});  // adj 3 in its place, opp by name
     ASSERT_EQ(r.hr, S_OK);
     EXPECT_NEAR(r.value.get()->dblVal, -53.130101779804896, 1e-10);
-    // A name that is no parameter, or one given twice.
-    EXPECT_EQ(byName({com::Var::i2(4), com::Var::i2(3)}, {1, 7}).hr, DISP_E_PARAMNOTFOUND);
+    // A name that is no parameter, one given twice, and one whose place a positional
+    // argument already holds.
+    r = byName({com::Var::i2(4), com::Var::i2(3)}, {1, 7});
+    EXPECT_EQ(r.hr, DISP_E_PARAMNOTFOUND);
+    EXPECT_EQ(r.argErr, 1u) << "the argument named 7";
     EXPECT_EQ(byName({com::Var::i2(4), com::Var::i2(3)}, {1, 1}).hr, DISP_E_PARAMNOTFOUND);
+    EXPECT_EQ(byName({com::Var::i2(4), com::Var::i2(3)}, {0}).hr, DISP_E_PARAMNOTFOUND);
 }

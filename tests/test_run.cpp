@@ -558,6 +558,13 @@ TEST_F(Run, HostAnswersThatDoNotConvertAreErrors) {
     SimScriptMeasurement(0, shortArray.get());
     o = run();
     EXPECT_EQ(o.result.error.number, com::errorNumber(9));
+    // The move's result is read as a Boolean, though nothing uses it.
+    SimReset();
+    SimSetUser(TRUE, 1, 1);
+    SimScriptMoveResult(text.get());
+    o = run();
+    EXPECT_EQ(o.result.error.number, com::kTypeMismatch);
+    EXPECT_EQ(SimEntered(L"Camera.GuiderMove"), 1) << "the first move's answer ends the run";
 }
 
 TEST_F(Run, SimulatedTruthIsRecovered) {
