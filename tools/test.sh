@@ -40,8 +40,7 @@ else
   logs=$(mktemp -d)
   start=$SECONDS
   bash "$root/tools/guest.sh" run --timeout 3000 --share "$root" -- \
-    bash -c 'for t in build build-clang; do bash "$0/tests/guest-suites.sh" "$0" $t "$@" || s=1; done; exit ${s:-0}' \
-    "$root" "$@" >"$logs/guest" 2>&1 &
+    bash "$root/tests/guest-suites.sh" "$root" build build-clang -- "$@" >"$logs/guest" 2>&1 &
   guest=$!
   trap 'kill $guest 2>/dev/null; wait 2>/dev/null; rm -rf "$logs"' EXIT
   for tree in build-x64 build-clang-x64; do
