@@ -14,6 +14,10 @@ for tree in "${trees[@]}"; do
   echo "== $tree (in the emulated PC)"
   filter=()
   [ "$tree" = build-clang ] && filter=(-R '^(test_module|test_comhelp|test_math|test_invoke_sweep|test_run)$')
-  (cd "$root/$tree" && ctest --output-on-failure --timeout 900 -L wine "${filter[@]}" "$@") || status=1
+  (cd "$root/$tree" && ctest --output-on-failure --timeout 900 -L wine "${filter[@]}" "$@") || {
+    rc=$?
+    echo "== $tree: ctest ended with status $rc"
+    status=1
+  }
 done
 exit $status

@@ -19,7 +19,12 @@ if [ $can32 = 0 ]; then
   trap 'kill $guest_build 2>/dev/null; wait $guest_build 2>/dev/null' EXIT
 fi
 bash "$root/tools/build.sh"
-status=0
+status=0 failed=()
+# What failed is said again at the end, with its status: the suites' output is long.
+failed() {  # WHAT STATUS
+  failed+=("$1 (status $2)")
+  status=1
+}
 trees=(build build-x64 build-clang build-clang-x64)
 for tree in "${trees[@]}"; do rm -f "$root/$tree/elementary-results.txt"; done
 suite() {  # TREE [CTEST-ARGS...]
@@ -29,7 +34,7 @@ suite() {  # TREE [CTEST-ARGS...]
 if [ $can32 = 1 ]; then
   for tree in "${trees[@]}"; do
     echo "== $tree"
-    suite "$tree" "$@" || status=1
+    suite "$tree" "$@" || failed "$tree" $?
   done
 else
   echo "== this machine cannot run 32-bit programs: the 32-bit trees' Windows programs run in the emulated PC"
@@ -45,17 +50,18 @@ else
   trap 'kill $guest 2>/dev/null; wait 2>/dev/null; rm -rf "$logs"' EXIT
   for tree in build-x64 build-clang-x64; do
     echo "== $tree"
-    suite "$tree" "$@" || status=1
+    suite "$tree" "$@" || failed "$tree" $?
   done
   for tree in build build-clang; do
     echo "== $tree (what needs no Windows program)"
-    suite "$tree" -LE wine "$@" || status=1
+    suite "$tree" -LE wine "$@" || failed "$tree (what needs no Windows program)" $?
   done
   echo "== waiting for the emulated PC"
-  wait $guest || status=1
+  wait $guest || failed "the emulated PC's suites" $?
   cat "$logs/guest"
   echo "(emulated PC: $((SECONDS - start)) s)"
 fi
 echo "== the same numbers in every build"
-(cd "$root" && bash tests/same-bits.sh "${trees[@]}") || status=1
+(cd "$root" && bash tests/same-bits.sh "${trees[@]}") || failed "the same numbers in every build" $?
+for what in "${failed[@]}"; do echo "FAILED: $what"; done
 exit $status
