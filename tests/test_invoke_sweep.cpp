@@ -199,10 +199,12 @@ namespace {
 const wchar_t kCaseVariable[] = L"BRASTOW_MALFORMED_CASE";
 
 // One malformed call and the result the platform's rules give it.
+// Calls through the dual interface get it from the child's object first.
 struct Malformed {
     const char* what;
     HRESULT expected;
     HRESULT (*call)(IDispatch*);
+    HRESULT (*dualCall)(_PlugIn*) = nullptr;
 };
 
 HRESULT invokeRaw(IDispatch* d, DISPID id, DISPPARAMS* dp, WORD flags = DISPATCH_METHOD) {
@@ -246,26 +248,23 @@ const Malformed kMalformed[] = {
      [](IDispatch* d) { LPOLESTR n[2] = {const_cast<LPOLESTR>(L"CalcAngle"), nullptr}; DISPID ids[2];
                         return d->GetIDsOfNames(IID_NULL, n, 2, 0, ids); }},
     {"the dual interface called with a null typed reference", E_POINTER,
-     [](IDispatch* d) { com::Ptr<_PlugIn> p; HRESULT hr = d->QueryInterface(IID__PlugIn, p.putVoid());
-                        if (FAILED(hr)) return hr;
+     nullptr, [](_PlugIn* p) {
                         VARIANT v; v.vt = VT_BYREF | VT_R4; v.pfltVal = nullptr; Var r;
-                        hr = p->Sign(&v, r.put());
+                        HRESULT hr = p->Sign(&v, r.put());
                         com::Error e = com::takeError(hr, L"");
                         return e.number == com::kInvalidArgument ? E_POINTER : hr; }},
     {"the dual interface's CalcAngle with no second argument (its result comes back empty)", E_POINTER,
-     [](IDispatch* d) { com::Ptr<_PlugIn> p; HRESULT hr = d->QueryInterface(IID__PlugIn, p.putVoid());
-                        if (FAILED(hr)) return hr;
+     nullptr, [](_PlugIn* p) {
                         Var x = Var::i2(3), r = Var::i4(1234);
-                        hr = p->CalcAngle(const_cast<VARIANT*>(x.get()), nullptr, &r.ref());
+                        HRESULT hr = p->CalcAngle(const_cast<VARIANT*>(x.get()), nullptr, &r.ref());
                         com::Error e = com::takeError(hr, L"");
                         if (r.vt() != VT_EMPTY) return E_UNEXPECTED;
                         return e.number == com::kInvalidArgument ? E_POINTER : hr; }},
     // S_FALSE here: the call failed and its result came back empty.
     {"a failing call's result, given holding a number, comes back empty", S_FALSE,
-     [](IDispatch* d) { com::Ptr<_PlugIn> p; HRESULT hr = d->QueryInterface(IID__PlugIn, p.putVoid());
-                        if (FAILED(hr)) return hr;
+     nullptr, [](_PlugIn* p) {
                         Var x = Var::str(L"north"), r = Var::i4(1234);
-                        hr = p->Sign(const_cast<VARIANT*>(x.get()), &r.ref());
+                        HRESULT hr = p->Sign(const_cast<VARIANT*>(x.get()), &r.ref());
                         com::takeError(hr, L"");
                         if (SUCCEEDED(hr)) return E_FAIL;
                         return r.vt() == VT_EMPTY ? S_FALSE : E_UNEXPECTED; }},
@@ -310,7 +309,15 @@ TEST(MalformedChild, OneCall) {
     MessageBoxBlocker blocker;
     auto plugIn = createPlugIn();
     ASSERT_TRUE(plugIn);
-    EXPECT_EQ(m.call(plugIn.get()), m.expected) << m.what;
+    HRESULT hr;
+    if (m.dualCall) {
+        com::Ptr<_PlugIn> dual;
+        hr = plugIn->QueryInterface(IID__PlugIn, dual.putVoid());
+        if (SUCCEEDED(hr)) hr = m.dualCall(dual.get());
+    } else {
+        hr = m.call(plugIn.get());
+    }
+    EXPECT_EQ(hr, m.expected) << m.what;
     EXPECT_EQ(MessageBoxBlocker::blocked(), 0) << "no member code ran";
 }
 

@@ -31,10 +31,10 @@ fi
 # The 32-bit Wine loader on its own: its i386 libraries must match the amd64 ones version
 # for version, which fails while the i386 index lags behind (a mirror in sync), and a
 # machine whose kernel runs no 32-bit programs has no use for it. Without it the 32-bit
-# edition is built but its tests are skipped; the 64-bit edition is tested either way.
+# edition's Windows programs run in the emulated PC below, as where the kernel refuses them.
 if ! have wine32:i386; then
   if ! DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends wine32:i386 >/dev/null 2>&1; then
-    echo "setup: wine32:i386 could not be installed; the 32-bit edition's tests will be skipped" >&2
+    echo "setup: wine32:i386 could not be installed: the 32-bit edition's tests run in the emulated PC" >&2
   fi
 fi
 # Where the 32-bit Wine cannot run (a kernel without 32-bit support), the 32-bit edition's
