@@ -36,32 +36,33 @@ bool exactDouble(const VARIANT& v, double& d) {
     }
 }
 
-enum class Op { Add, Sub, Mul, Div };
+using RuntimeOp = HRESULT(STDAPICALLTYPE*)(VARIANT*, VARIANT*, VARIANT*);
 
-HRESULT arithmetic(Op op, VARIANT* left, VARIANT* right, VARIANT* result) {
-    HRESULT hr;
-    switch (op) {
-    case Op::Add: hr = VarAdd(left, right, result); break;
-    case Op::Sub: hr = VarSub(left, right, result); break;
-    case Op::Mul: hr = VarMul(left, right, result); break;
-    default: hr = VarDiv(left, right, result); break;
-    }
+// The runtime's operation, whose types and errors are the result; a double result of two
+// exactly held operands then gets the once-rounded IEEE value of the same operation.
+HRESULT arithmetic(RuntimeOp runtime, double (*ieee)(double, double), VARIANT* left, VARIANT* right,
+                   VARIANT* result) {
+    const HRESULT hr = runtime(left, right, result);
     double a = 0.0, b = 0.0;
-    if (FAILED(hr) || result->vt != VT_R8 || !exactDouble(*left, a) || !exactDouble(*right, b)) return hr;
-    switch (op) {
-    case Op::Add: result->dblVal = a + b; break;
-    case Op::Sub: result->dblVal = a - b; break;
-    case Op::Mul: result->dblVal = a * b; break;
-    default: result->dblVal = a / b; break;  // the runtime has refused a zero divisor
-    }
+    if (SUCCEEDED(hr) && result->vt == VT_R8 && exactDouble(*left, a) && exactDouble(*right, b))
+        result->dblVal = ieee(a, b);
     return hr;
 }
 
 } // namespace
 
-HRESULT varAdd(VARIANT* left, VARIANT* right, VARIANT* result) { return arithmetic(Op::Add, left, right, result); }
-HRESULT varSub(VARIANT* left, VARIANT* right, VARIANT* result) { return arithmetic(Op::Sub, left, right, result); }
-HRESULT varMul(VARIANT* left, VARIANT* right, VARIANT* result) { return arithmetic(Op::Mul, left, right, result); }
-HRESULT varDiv(VARIANT* left, VARIANT* right, VARIANT* result) { return arithmetic(Op::Div, left, right, result); }
+HRESULT varAdd(VARIANT* left, VARIANT* right, VARIANT* result) {
+    return arithmetic(VarAdd, [](double a, double b) { return a + b; }, left, right, result);
+}
+HRESULT varSub(VARIANT* left, VARIANT* right, VARIANT* result) {
+    return arithmetic(VarSub, [](double a, double b) { return a - b; }, left, right, result);
+}
+HRESULT varMul(VARIANT* left, VARIANT* right, VARIANT* result) {
+    return arithmetic(VarMul, [](double a, double b) { return a * b; }, left, right, result);
+}
+// The runtime has refused a zero divisor before the quotient is taken.
+HRESULT varDiv(VARIANT* left, VARIANT* right, VARIANT* result) {
+    return arithmetic(VarDiv, [](double a, double b) { return a / b; }, left, right, result);
+}
 
 } // namespace anglemath
