@@ -349,13 +349,13 @@ cleanup() {
   if [ -n "${qemu_pid:-}" ]; then kill -KILL "$qemu_pid" 2>/dev/null || true; wait "$qemu_pid" 2>/dev/null || true; fi
   local t
   for t in "${tails[@]}"; do kill "$t" 2>/dev/null || true; done
-  [ -n "${job:-}" ] && rm -rf "$job"
+  if [ -n "${job:-}" ]; then rm -rf "$job" || true; fi
   if [ -n "${ns_pid:-}" ]; then
     # The namespace's first process, killed, takes every process of the namespace with it
     # before it is gone; unshare then ends.
     local first
     first=$(cat "/proc/$ns_pid/task/$ns_pid/children" 2>/dev/null || true)
-    [ -n "$first" ] && kill -KILL $first 2>/dev/null
+    if [ -n "$first" ]; then kill -KILL $first 2>/dev/null || true; fi
     wait "$ns_pid" 2>/dev/null || true
   fi
   if [ -n "${tmp:-}" ]; then

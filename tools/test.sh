@@ -10,13 +10,16 @@ source "$root/tests/wine-env.sh"
 can32=0
 wine_can_run 32 2>/dev/null && can32=1
 guest_build=""
+# The exit trap's end for a background job that may have ended already (a failing kill
+# there would otherwise, under set -e, become the script's status).
+end_job() { kill "$1" 2>/dev/null || true; wait "$1" 2>/dev/null || true; }
 if [ $can32 = 0 ]; then
   # The emulated PC is made (or found current) while the trees build: its packages first,
   # then the two side by side (the machine's build is mostly downloads and emulation).
   if [ "$(id -u)" = 0 ]; then bash "$root/tools/setup.sh"; fi
   bash "$root/tools/guest.sh" build &
   guest_build=$!
-  trap 'kill $guest_build 2>/dev/null; wait $guest_build 2>/dev/null' EXIT
+  trap 'end_job $guest_build' EXIT
 fi
 bash "$root/tools/build.sh"
 status=0 failed=()
@@ -38,6 +41,26 @@ if [ $can32 = 1 ]; then
   done
 else
   echo "== this machine cannot run 32-bit programs: the 32-bit trees' Windows programs run in the emulated PC"
+  # What this machine runs itself: the 64-bit trees, and the 32-bit trees' entries that need
+  # no Windows program. While the emulated PC is still being made (from nothing: minutes
+  # after the build), they run first, so that the guest then has the processors to itself;
+  # when it is ready, they run beside the guest.
+  host_suites() {
+    for tree in build-x64 build-clang-x64; do
+      echo "== $tree"
+      suite "$tree" "$@" || failed "$tree" $?
+    done
+    for tree in build build-clang; do
+      echo "== $tree (what needs no Windows program)"
+      suite "$tree" -LE wine "$@" || failed "$tree (what needs no Windows program)" $?
+    done
+  }
+  host_done=0
+  if kill -0 "$guest_build" 2>/dev/null; then
+    echo "== the emulated PC is still being made: this machine's suites first"
+    host_suites "$@"
+    host_done=1
+  fi
   wait $guest_build || { echo "the emulated PC could not be made" >&2; exit 1; }
   trap - EXIT
   # One guest for both trees, one after the other: two guests side by side on two cores
@@ -47,15 +70,8 @@ else
   bash "$root/tools/guest.sh" run --timeout 3000 --share "$root" -- \
     bash "$root/tests/guest-suites.sh" "$root" build build-clang -- "$@" >"$logs/guest" 2>&1 &
   guest=$!
-  trap 'kill $guest 2>/dev/null; wait 2>/dev/null; rm -rf "$logs"' EXIT
-  for tree in build-x64 build-clang-x64; do
-    echo "== $tree"
-    suite "$tree" "$@" || failed "$tree" $?
-  done
-  for tree in build build-clang; do
-    echo "== $tree (what needs no Windows program)"
-    suite "$tree" -LE wine "$@" || failed "$tree (what needs no Windows program)" $?
-  done
+  trap 'end_job $guest; rm -rf "$logs"' EXIT
+  [ $host_done = 1 ] || host_suites "$@"
   echo "== waiting for the emulated PC"
   wait $guest || failed "the emulated PC's suites" $?
   cat "$logs/guest"
