@@ -18,6 +18,11 @@ build=$(cd "$1" && pwd); makensis=$2; x64=${3:-}
 here=$(cd "$(dirname "$0")" && pwd); source=$(cd "$here/.." && pwd)
 source "$here/wine-env.sh"
 quiet() { "$@" </dev/null >/dev/null 2>&1; }
+# Every Windows program with a time limit: one that hangs fails its check (status 124)
+# instead of the whole test running out of time unheard.
+run_limited() { timeout -k 10 "${BRASTOW_CALL_LIMIT:-180}" "$WINE" "$@"; }
+start=$SECONDS
+step() { echo "[$scenario] $* ($((SECONDS - start)) s)"; }
 passed=0 failed=0
 check() {
   if eval "$2"; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAIL: [$scenario] $1"; fi
@@ -36,15 +41,16 @@ prefix() {  # BITS: a fresh prefix with nothing of ours in it
   quiet wineserver -k || true
   wine_env "$1" "$work/prefix$1"
   rm -rf "$WINEPREFIX"
-  BRASTOW_NO_REGISTER=1 bash "$here/wine-prefix.sh" start "$1" "$build" >/dev/null || { echo "FAIL: prefix"; exit 1; }
+  BRASTOW_NO_REGISTER=1 timeout -k 10 300 bash "$here/wine-prefix.sh" start "$1" "$build" >/dev/null ||
+    { echo "FAIL: [$scenario] a fresh $1-bit prefix (status $?)"; exit 1; }
   wine_env "$1" "$work/prefix$1"
 }
-unix() { "$WINE" winepath.exe -u "$1" 2>/dev/null; }
+unix() { run_limited winepath.exe -u "$1" 2>/dev/null; }
 creatable() {  # CSCRIPT: the client's answer to CreateObject("Brastow.PlugIn")
-  "$WINE" "$1" //nologo "$(wine_path "$here/create.vbs")" </dev/null 2>/dev/null | tr -d '\r'
+  run_limited "$1" //nologo "$(wine_path "$here/create.vbs")" </dev/null 2>/dev/null | tr -d '\r'
 }
 inproc() {  # VIEW (32 or 64): the registered server's file
-  "$WINE" reg query 'HKLM\Software\Classes\CLSID\{6C7B20D7-46F2-4A53-8892-9EA5AEB15E70}\InprocServer32' \
+  run_limited reg query 'HKLM\Software\Classes\CLSID\{6C7B20D7-46F2-4A53-8892-9EA5AEB15E70}\InprocServer32' \
     /ve /reg:"$1" </dev/null 2>/dev/null | tr -d '\r' | grep -i 'REG_SZ' | sed 's/.*REG_SZ *//'
 }
 # What our setup and registration write: our identifiers, the ProgID, the installation
@@ -56,7 +62,7 @@ traces() {  # every registry line of ours, in both views
   for hive in HKLM HKCU; do
     for view in 32 64; do
       [ "$WINEARCH" = win32 ] && [ "$view" = 64 ] && continue
-      quiet "$WINE" reg export "$hive" "$(wine_path "$out/$hive$view.reg")" /reg:$view /y
+      quiet run_limited reg export "$hive" "$(wine_path "$out/$hive$view.reg")" /reg:$view /y
       iconv -f UTF-16LE -t UTF-8 "$out/$hive$view.reg" 2>/dev/null |
         grep -i -E "$ours"
     done
@@ -65,12 +71,12 @@ traces() {  # every registry line of ours, in both views
 }
 listview=32  # the setup program's own view: 32 but for the 64-bit probe
 listed() {
-  "$WINE" reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Brastow' /v "$1" /reg:$listview \
+  run_limited reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Brastow' /v "$1" /reg:$listview \
     </dev/null 2>/dev/null | tr -d '\r' | grep REG_SZ | sed 's/.*REG_SZ *//'
 }
 uninstall() {  # UNINSTALLER FOLDER...: the uninstaller copies itself away and returns at once
   local uninstaller=$1; shift
-  "$WINE" "$uninstaller" /S </dev/null >/dev/null 2>&1
+  run_limited "$uninstaller" /S </dev/null >/dev/null 2>&1
   for _ in $(seq 1 60); do
     local left=0
     for f in "$@"; do [ -e "$f" ] && left=1; done
@@ -79,7 +85,8 @@ uninstall() {  # UNINSTALLER FOLDER...: the uninstaller copies itself away and r
   done
 }
 failing() {  # SETUP FOLDER...: a setup program whose registration fails
-  "$WINE" "$1" /S </dev/null >/dev/null 2>&1
+  step "a setup program whose registration fails"
+  run_limited "$1" /S </dev/null >/dev/null 2>&1
   local status=$?; shift
   check "the failed installation says so (exit status 3)" "[ $status -eq 3 ]"
   local left=""
@@ -90,10 +97,12 @@ failing() {  # SETUP FOLDER...: a setup program whose registration fails
 
 if [ $can32 = 1 ]; then
   scenario="32-bit Windows"
+  step "a fresh prefix"
   prefix 32
   dir=$(unix 'C:\Program Files\Brastow')
   check "nothing of ours before the installation" '[ -z "$(traces)" ] && [ ! -e "$dir" ]'
-  "$WINE" "$build/brastow-setup.exe" /S </dev/null >/dev/null 2>&1
+  step "installation"
+  run_limited "$build/brastow-setup.exe" /S </dev/null >/dev/null 2>&1
   check "silent installation succeeds" '[ $? -eq 0 ]'
   check "the 32-bit brastow.dll is installed" 'cmp -s "$dir/brastow.dll" "$build/brastow.dll"'
   check "uninstaller installed" '[ -f "$dir/uninstall.exe" ]'
@@ -101,6 +110,7 @@ if [ $can32 = 1 ]; then
   check "listed among installed programs" '[[ "$(listed UninstallString)" == *uninstall.exe* ]]'
   check "no 64-bit edition on 32-bit Windows" '[ -z "$(listed InstallLocation64)" ]'
   check "registered from the installed file" '[[ "$(inproc 32)" == *"Program Files\\Brastow\\brastow.dll" ]]'
+  step "uninstallation"
   uninstall "$dir/uninstall.exe" "$dir"
   check "folder removed" '[ ! -e "$dir" ]'
   check "Brastow.PlugIn no longer creatable" '[ "$(creatable cscript.exe)" = "not creatable" ]'
@@ -111,10 +121,12 @@ fi
 
 if [ $can32 = 1 ] && [ $can64 = 1 ]; then
   scenario="64-bit Windows"
+  step "a fresh prefix"
   prefix 64
   dir32=$(unix 'C:\Program Files (x86)\Brastow') dir64=$(unix 'C:\Program Files\Brastow')
   check "nothing of ours before the installation" '[ -z "$(traces)" ] && [ ! -e "$dir32" ] && [ ! -e "$dir64" ]'
-  "$WINE" "$build/brastow-setup.exe" /S </dev/null >/dev/null 2>&1
+  step "installation"
+  run_limited "$build/brastow-setup.exe" /S </dev/null >/dev/null 2>&1
   check "silent installation succeeds" '[ $? -eq 0 ]'
   check "the 32-bit brastow.dll in Program Files (x86)" 'cmp -s "$dir32/brastow.dll" "$build/brastow.dll"'
   check "the 64-bit brastow.dll in Program Files" 'cmp -s "$dir64/brastow.dll" "$x64/brastow.dll"'
@@ -122,6 +134,7 @@ if [ $can32 = 1 ] && [ $can64 = 1 ]; then
   check "64-bit view: the 64-bit edition" '[[ "$(inproc 64)" == *"Program Files\\Brastow\\brastow.dll" ]]'
   check "creatable by a 32-bit client" '[ "$(creatable "C:\\windows\\syswow64\\cscript.exe")" = Brastow ]'
   check "creatable by a 64-bit client" '[ "$(creatable "C:\\windows\\system32\\cscript.exe")" = Brastow ]'
+  step "uninstallation"
   uninstall "$dir32/uninstall.exe" "$dir32" "$dir64"
   check "both folders removed" '[ ! -e "$dir32" ] && [ ! -e "$dir64" ]'
   check "no registry entries of ours left" '[ -z "$(traces)" ]'
@@ -135,11 +148,13 @@ if [ $can32 = 0 ] && [ $can64 = 1 ]; then
   scenario="the steps, as a 64-bit setup program"
   echo "This machine runs no 32-bit programs: brastow-setup.exe itself is not run;" \
        "its script is checked as a 64-bit setup program."
+  step "a fresh prefix"
   prefix 64
   listview=64
   dir32=$(unix 'C:\Program Files (x86)\Brastow') dir64=$(unix 'C:\Program Files\Brastow')
   setup_program "$work/probe.exe" "$x64/brastow.dll" "$x64/brastow.dll" amd64-unicode
-  "$WINE" "$work/probe.exe" /S </dev/null >/dev/null 2>&1
+  step "installation"
+  run_limited "$work/probe.exe" /S </dev/null >/dev/null 2>&1
   check "silent installation succeeds" '[ $? -eq 0 ]'
   check "the first module in Program Files (x86)" 'cmp -s "$dir32/brastow.dll" "$x64/brastow.dll"'
   check "the second module in Program Files" 'cmp -s "$dir64/brastow.dll" "$x64/brastow.dll"'
@@ -147,6 +162,7 @@ if [ $can32 = 0 ] && [ $can64 = 1 ]; then
   check "registered from the second (it registers last)" '[[ "$(inproc 64)" == *"Program Files\\Brastow\\brastow.dll" ]]'
   check "creatable" '[ "$(creatable cscript.exe)" = Brastow ]'
   check "listed with both folders" '[[ "$(listed InstallLocation64)" == *"Program Files\\Brastow" ]]'
+  step "uninstallation"
   uninstall "$dir32/uninstall.exe" "$dir32" "$dir64"
   check "both folders removed" '[ ! -e "$dir32" ] && [ ! -e "$dir64" ]'
   check "no longer creatable" '[ "$(creatable cscript.exe)" = "not creatable" ]'
@@ -163,5 +179,5 @@ if [ $((passed + failed)) -eq 0 ]; then
   exit 77
 fi
 [ "$failed" = 0 ] && rm -rf "$work"
-echo "$passed passed, $failed failed"
+echo "$passed passed, $failed failed ($((SECONDS - start)) s)"
 exit "$failed"

@@ -282,8 +282,8 @@ build() {
   say "built $cache in $((SECONDS - start)) s ($(du -sh "$cache" | cut -f1)): $answer"
 }
 
-# Run in the first boot: a 32-bit (win32) and a 64-bit (win64) prefix, made on the guest's
-# tmpfs and copied into the root ($1), with the Wine versions on stdout. Wine copies its own
+# Run in the first boot: a 32-bit (win32) and a 64-bit (win64) prefix, side by side, made on
+# the guest's tmpfs and copied into the root ($1), with the Wine versions on stdout. Wine copies its own
 # DLLs into a prefix (700 MB, 1.3 GB for win64, which the guest writes over 9p at 3 MB/s):
 # the copies become links to Wine's files (measured: a prefix so made runs the suites), and
 # a prefix is some tens of MB.
@@ -299,7 +299,8 @@ links() {  # FOLDER WINE-DLL-FOLDER: each file the same as Wine'"'"'s own become
     if [ -f "$src" ] && cmp -s "$f" "$src"; then ln -sf "$src" "$f"; fi
   done
 }
-for bits in 32 64; do
+make_prefix() {  # BITS: the prefix, and its line in /tmp/madeBITS
+  local bits=$1 windows
   export WINEPREFIX=/tmp/prefix$bits
   if [ $bits = 32 ]; then export WINEARCH=win32 WINE=/usr/lib/wine/wine; else export WINEARCH=win64 WINE=/usr/lib/wine/wine64; fi
   "$WINE" wineboot -i </dev/null >/dev/null 2>&1
@@ -315,8 +316,13 @@ for bits in 32 64; do
     links $windows /usr/lib/x86_64-linux-gnu/wine/x86_64-windows
   fi
   cp -a $WINEPREFIX "$out/prefix$bits"
-  echo "$("$WINE" --version) ($bits-bit, $(du -sh "$out/prefix$bits" | cut -f1))"
-done
+  echo "$("$WINE" --version) ($bits-bit, $(du -sh "$out/prefix$bits" | cut -f1))" >/tmp/made$bits
+}
+# Both at once: each keeps about one of the two processors busy.
+make_prefix 32 & first=$!
+make_prefix 64 & second=$!
+wait $first; wait $second
+cat /tmp/made32 /tmp/made64
 '
 
 # A command in the root that gives a folder a fresh Wine prefix from those made at the

@@ -63,11 +63,11 @@ else
   fi
   wait $guest_build || { echo "the emulated PC could not be made" >&2; exit 1; }
   trap - EXIT
-  # One guest for both trees, one after the other: two guests side by side on two cores
-  # made test_math and test_run outrun their 600 s limits (measured).
+  # One guest for both trees, side by side in it (tests/guest-suites.sh): two guests side by
+  # side on two cores made test_math and test_run outrun their 600 s limits (measured).
   logs=$(mktemp -d)
   start=$SECONDS
-  bash "$root/tools/guest.sh" run --timeout 3000 --share "$root" -- \
+  bash "$root/tools/guest.sh" run --timeout 3000 --memory 6144 --share "$root" -- \
     bash "$root/tests/guest-suites.sh" "$root" build build-clang -- "$@" >"$logs/guest" 2>&1 &
   guest=$!
   trap 'end_job $guest; rm -rf "$logs"' EXIT
