@@ -42,7 +42,7 @@ cache=${cache%/}
 mirror=${BRASTOW_GUEST_MIRROR:-http://deb.debian.org/debian}
 suite=bookworm
 # Bumped whenever the way the machine is made changes in a way its stamp does not show.
-recipe=4
+recipe=5
 # The root's packages, beyond minbase: the 32-bit Wine and the 64-bit one (amd64, beside
 # the i386 root: the installer's 64-bit Windows, with both registry views); ctest (the i386
 # cmake) to run a build tree's suite in the guest; what the test scripts call (the GUI
@@ -336,6 +336,10 @@ set -eu
 dir=$(realpath -m "$1") bits=$2
 template=/var/lib/brastow-guest/prefix$bits
 [ -f "$template/system.reg" ] || { echo "brastow-fresh-prefix: no $template" >&2; exit 1; }
+# One at a time: two trees' suites ask for prefixes at once, and the first one to come
+# must not mount the layers' tmpfs over the other's layer.
+exec 8>/run/brastow-fresh-prefix.lock
+flock 8
 while mountpoint -q "$dir"; do umount -l "$dir"; done  # an earlier fresh prefix here
 mkdir -p "$dir"
 # The overlay's upper layer must not itself be on an overlay (the root is one): a tmpfs.
