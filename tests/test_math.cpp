@@ -552,7 +552,7 @@ TEST_F(Numeric, ResultsForTheComparisonOfBuilds) {
         m->id = dispid(plugIn.get(), m->name);
         ASSERT_NE(m->id, DISPID_UNKNOWN) << m->name;
     }
-    auto call = [&](const Member& m, std::vector<Var> args) {
+    auto through = [&](const Member& m, std::vector<Var> args) {
         CallResult r = invoke(plugIn.get(), m.id, DISPATCH_METHOD, std::move(args));
         EXPECT_EQ(r.hr, S_OK) << m.name;
         return r;
@@ -566,14 +566,14 @@ TEST_F(Numeric, ResultsForTheComparisonOfBuilds) {
     };
     for (size_t i = 0; i + 1 < cases.size(); i += 4) {
         const double x = cases[i].x;
-        put("SinDeg", x, number(call(sinDeg, {Var::r8(x)})));
-        put("CosDeg", x, number(call(cosDeg, {Var::r8(x)})));
-        put("ArcCosDeg", cases[i].y[0], number(call(arcCosDeg, {Var::r8(cases[i].y[0] * 0.999)})));
+        put("SinDeg", x, number(through(sinDeg, {Var::r8(x)})));
+        put("CosDeg", x, number(through(cosDeg, {Var::r8(x)})));
+        put("ArcCosDeg", cases[i].y[0], number(through(arcCosDeg, {Var::r8(cases[i].y[0] * 0.999)})));
         const double opp = cases[i + 1].x;
         if (std::fabs(x) > 1e-9 && std::fabs(x) < 1e9 && std::fabs(opp) < 1e9) {
-            put("CalcAngle", x, number(call(calcAngle, {Var::r8(x), Var::r8(opp)})));
-            put("CalcAngle!", x, number(call(calcAngle, {Var::r4(static_cast<float>(x)), Var::r4(static_cast<float>(opp))})));
-            put("OldCalcAngle", x, number(call(oldCalcAngle, {Var::r8(x), Var::r8(opp)}), true));
+            put("CalcAngle", x, number(through(calcAngle, {Var::r8(x), Var::r8(opp)})));
+            put("CalcAngle!", x, number(through(calcAngle, {Var::r4(static_cast<float>(x)), Var::r4(static_cast<float>(opp))})));
+            put("OldCalcAngle", x, number(through(oldCalcAngle, {Var::r8(x), Var::r8(opp)}), true));
         }
     }
     FILE* out = fopen("elementary-results.txt", "wb");

@@ -283,10 +283,10 @@ build() {
 }
 
 # Run in the first boot: a 32-bit (win32) and a 64-bit (win64) prefix, side by side, made on
-# the guest's tmpfs and copied into the root ($1), with the Wine versions on stdout. Wine copies its own
-# DLLs into a prefix (700 MB, 1.3 GB for win64, which the guest writes over 9p at 3 MB/s):
-# the copies become links to Wine's files (measured: a prefix so made runs the suites), and
-# a prefix is some tens of MB.
+# the guest's tmpfs and copied into the root ($1), with the Wine versions on stdout. Wine
+# copies its own DLLs into a prefix (700 MB, 1.3 GB for win64, which the guest writes over 9p
+# at 3 MB/s): the copies become links to Wine's files (measured: a prefix so made runs the
+# suites), and a prefix is some tens of MB.
 make_prefixes='
 set -e
 out=$1
