@@ -18,9 +18,8 @@ build=$(cd "$1" && pwd); makensis=$2; x64=${3:-}
 here=$(cd "$(dirname "$0")" && pwd); source=$(cd "$here/.." && pwd)
 source "$here/wine-env.sh"
 quiet() { "$@" </dev/null >/dev/null 2>&1; }
-# Every Windows program with a time limit: one that hangs fails its check (status 124)
+# Every Windows program with a time limit (wine_limited): one that hangs fails its check
 # instead of the whole test running out of time unheard.
-run_limited() { timeout -k 10 "${BRASTOW_CALL_LIMIT:-180}" "$WINE" "$@"; }
 start=$SECONDS
 step() { echo "[$scenario] $* ($((SECONDS - start)) s)"; }
 passed=0 failed=0
@@ -45,12 +44,12 @@ prefix() {  # BITS: a fresh prefix with nothing of ours in it
     { echo "FAIL: [$scenario] a fresh $1-bit prefix (status $?)"; exit 1; }
   wine_env "$1" "$work/prefix$1"
 }
-unix() { run_limited winepath.exe -u "$1" 2>/dev/null; }
+unix() { wine_limited winepath.exe -u "$1" 2>/dev/null; }
 creatable() {  # CSCRIPT: the client's answer to CreateObject("Brastow.PlugIn")
-  run_limited "$1" //nologo "$(wine_path "$here/create.vbs")" </dev/null 2>/dev/null | tr -d '\r'
+  wine_limited "$1" //nologo "$(wine_path "$here/create.vbs")" </dev/null 2>/dev/null | tr -d '\r'
 }
 inproc() {  # VIEW (32 or 64): the registered server's file
-  run_limited reg query 'HKLM\Software\Classes\CLSID\{6C7B20D7-46F2-4A53-8892-9EA5AEB15E70}\InprocServer32' \
+  wine_limited reg query 'HKLM\Software\Classes\CLSID\{6C7B20D7-46F2-4A53-8892-9EA5AEB15E70}\InprocServer32' \
     /ve /reg:"$1" </dev/null 2>/dev/null | tr -d '\r' | grep -i 'REG_SZ' | sed 's/.*REG_SZ *//'
 }
 # What our setup and registration write: our identifiers, the ProgID, the installation
@@ -62,7 +61,7 @@ traces() {  # every registry line of ours, in both views
   for hive in HKLM HKCU; do
     for view in 32 64; do
       [ "$WINEARCH" = win32 ] && [ "$view" = 64 ] && continue
-      quiet run_limited reg export "$hive" "$(wine_path "$out/$hive$view.reg")" /reg:$view /y
+      quiet wine_limited reg export "$hive" "$(wine_path "$out/$hive$view.reg")" /reg:$view /y
       iconv -f UTF-16LE -t UTF-8 "$out/$hive$view.reg" 2>/dev/null |
         grep -i -E "$ours"
     done
@@ -71,12 +70,12 @@ traces() {  # every registry line of ours, in both views
 }
 listview=32  # the setup program's own view: 32 but for the 64-bit probe
 listed() {
-  run_limited reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Brastow' /v "$1" /reg:$listview \
+  wine_limited reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Brastow' /v "$1" /reg:$listview \
     </dev/null 2>/dev/null | tr -d '\r' | grep REG_SZ | sed 's/.*REG_SZ *//'
 }
 uninstall() {  # UNINSTALLER FOLDER...: the uninstaller copies itself away and returns at once
   local uninstaller=$1; shift
-  run_limited "$uninstaller" /S </dev/null >/dev/null 2>&1
+  wine_limited "$uninstaller" /S </dev/null >/dev/null 2>&1
   for _ in $(seq 1 60); do
     local left=0
     for f in "$@"; do [ -e "$f" ] && left=1; done
@@ -86,7 +85,7 @@ uninstall() {  # UNINSTALLER FOLDER...: the uninstaller copies itself away and r
 }
 failing() {  # SETUP FOLDER...: a setup program whose registration fails
   step "a setup program whose registration fails"
-  run_limited "$1" /S </dev/null >/dev/null 2>&1
+  wine_limited "$1" /S </dev/null >/dev/null 2>&1
   local status=$?; shift
   check "the failed installation says so (exit status 3)" "[ $status -eq 3 ]"
   local left=""
@@ -102,7 +101,7 @@ if [ $can32 = 1 ]; then
   dir=$(unix 'C:\Program Files\Brastow')
   check "nothing of ours before the installation" '[ -z "$(traces)" ] && [ ! -e "$dir" ]'
   step "installation"
-  run_limited "$build/brastow-setup.exe" /S </dev/null >/dev/null 2>&1
+  wine_limited "$build/brastow-setup.exe" /S </dev/null >/dev/null 2>&1
   check "silent installation succeeds" '[ $? -eq 0 ]'
   check "the 32-bit brastow.dll is installed" 'cmp -s "$dir/brastow.dll" "$build/brastow.dll"'
   check "uninstaller installed" '[ -f "$dir/uninstall.exe" ]'
@@ -126,7 +125,7 @@ if [ $can32 = 1 ] && [ $can64 = 1 ]; then
   dir32=$(unix 'C:\Program Files (x86)\Brastow') dir64=$(unix 'C:\Program Files\Brastow')
   check "nothing of ours before the installation" '[ -z "$(traces)" ] && [ ! -e "$dir32" ] && [ ! -e "$dir64" ]'
   step "installation"
-  run_limited "$build/brastow-setup.exe" /S </dev/null >/dev/null 2>&1
+  wine_limited "$build/brastow-setup.exe" /S </dev/null >/dev/null 2>&1
   check "silent installation succeeds" '[ $? -eq 0 ]'
   check "the 32-bit brastow.dll in Program Files (x86)" 'cmp -s "$dir32/brastow.dll" "$build/brastow.dll"'
   check "the 64-bit brastow.dll in Program Files" 'cmp -s "$dir64/brastow.dll" "$x64/brastow.dll"'
@@ -154,7 +153,7 @@ if [ $can32 = 0 ] && [ $can64 = 1 ]; then
   dir32=$(unix 'C:\Program Files (x86)\Brastow') dir64=$(unix 'C:\Program Files\Brastow')
   setup_program "$work/probe.exe" "$x64/brastow.dll" "$x64/brastow.dll" amd64-unicode
   step "installation"
-  run_limited "$work/probe.exe" /S </dev/null >/dev/null 2>&1
+  wine_limited "$work/probe.exe" /S </dev/null >/dev/null 2>&1
   check "silent installation succeeds" '[ $? -eq 0 ]'
   check "the first module in Program Files (x86)" 'cmp -s "$dir32/brastow.dll" "$x64/brastow.dll"'
   check "the second module in Program Files" 'cmp -s "$dir64/brastow.dll" "$x64/brastow.dll"'

@@ -44,3 +44,7 @@ wine_edition() {
   bits=32 tree=$1/build
   if ! wine_can_run 32 2>/dev/null; then bits=64 tree=$1/build-x64; fi
 }
+
+# "$WINE" PROGRAM ARGS... with a time limit (BRASTOW_CALL_LIMIT seconds, default 180): a
+# program that hangs is ended and the status is 124.
+wine_limited() { timeout -k 10 "${BRASTOW_CALL_LIMIT:-180}" "$WINE" "$@"; }
