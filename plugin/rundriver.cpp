@@ -1,5 +1,6 @@
 #include "plugin/rundriver.h"
 #include "plugin/run.h"
+#include "plugin/panel.h"
 #include "setup/sample.h"
 #include "server/errors.h"
 #include "server/modal.h"
@@ -46,13 +47,18 @@ HRESULT runCalibration(_PlugIn* self, Document* doc) {
     s.backlashFraction = form.GetBacklashCorrection();
     s.calibExpTime = form.GetCalibExpTime();
     s.declination = form.GetDeclination();
+    // What the run does, shown from here until it returns by any path.
+    Panel panel(s);
 
     host::Object camera;
     if (FAILED(hr = host::Object::create(L"MaxIm.CCDCamera", camera))) return hr;
     if (FAILED(hr = camera.put(L"LinkEnabled", com::Var::boolean(true)))) return hr;
     bool linked = false;
     if (FAILED(hr = camera.getBool(L"LinkEnabled", linked))) return hr;
-    if (!linked) return modal::showMessage(L"Failed to start camera.");
+    if (!linked) {
+        panel.ending();
+        return modal::showMessage(L"Failed to start camera.");
+    }
     if (FAILED(hr = camera.put(L"DisableAutoShutdown", com::Var::boolean(true)))) return hr;
 
     // The camera's declination replaces the entered one when it is positive. It is read
@@ -69,8 +75,8 @@ HRESULT runCalibration(_PlugIn* self, Document* doc) {
     // The camera stays linked and auto shutdown stays disabled; both host objects are
     // released on the way out.
     SamplePoints points;
-    hr = sampleGuideStar(app, camera, s, points);
-    // S_FALSE: the run ended early and silently (no guide image, Escape).
+    hr = sampleGuideStar(app, camera, s, points, panel);
+    // S_FALSE: the run ended early and silently (no guide image, Escape, Stop).
     if (hr != S_OK) return SUCCEEDED(hr) ? S_OK : hr;
-    return applySolution(self, camera, s, points);
+    return applySolution(self, camera, s, points, panel);
 }

@@ -1,4 +1,5 @@
 #include "plugin/run.h"
+#include "plugin/panel.h"
 #include "server/modal.h"
 #include "maxim.h"
 #include "server/dispids.h"
@@ -10,16 +11,17 @@ namespace {
 // What a yield to the thread's message processing ended with.
 enum class Yield {
     Continue,  // go on waiting
-    Escape,    // the user pressed Escape: abandon the run quietly
+    Abandon,   // the user pressed Escape or Stop: abandon the run quietly
     Quit,      // the host's thread is told to quit: abandon the run
 };
 
 // Lets the thread's windows process what is pending. Stops at a quit request (put
-// back for the host's own loop) and at Escape pressed in any window of the thread,
-// which is taken: the host's window never sees the key that stopped the run.
-Yield processMessages() {
+// back for the host's own loop), at Escape pressed in any window of the thread, which
+// is taken: the host's window never sees the key that stopped the run, and at the
+// panel's Stop.
+Yield processMessages(const Panel& panel) {
     MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    while (!panel.stopRequested() && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
         if (msg.message == WM_QUIT) {
             PostQuitMessage(static_cast<int>(msg.wParam));
             return Yield::Quit;
@@ -29,26 +31,43 @@ Yield processMessages() {
             MSG up;
             if (PeekMessageW(&up, msg.hwnd, WM_KEYUP, WM_KEYUP, PM_NOREMOVE) && up.wParam == VK_ESCAPE)
                 PeekMessageW(&up, msg.hwnd, WM_KEYUP, WM_KEYUP, PM_REMOVE);
-            return Yield::Escape;
+            return Yield::Abandon;
         }
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
     }
-    return Yield::Continue;
+    return panel.stopRequested() ? Yield::Abandon : Yield::Continue;
 }
 
 // Waits for the user's click without holding a processor: sleeps until a message
 // arrives for the thread or a frame's time passes, then lets the messages through.
 constexpr DWORD kClickPollMs = 15;
-Yield waitForInput() {
+Yield waitForInput(const Panel& panel) {
     DWORD r = MsgWaitForMultipleObjectsEx(0, nullptr, kClickPollMs, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
     // After a timeout nothing is pending: no need to look.
-    return r == WAIT_TIMEOUT ? Yield::Continue : processMessages();
+    return r == WAIT_TIMEOUT ? Yield::Continue : processMessages(panel);
 }
 
 // The result of a wait that did not go on: S_FALSE (the run ends silently) for
-// Escape, the host-closing error for a quit.
-HRESULT stopped(Yield y) { return y == Yield::Escape ? S_FALSE : modal::hostClosing(); }
+// Escape and Stop, the host-closing error for a quit.
+HRESULT stopped(Yield y) { return y == Yield::Abandon ? S_FALSE : modal::hostClosing(); }
+
+// The wait for the exposure to finish: a reading every tenth of a second (an exposure
+// lasts seconds), the host's windows kept working in between. S_FALSE on Escape or
+// Stop, also a Stop pressed before the wait (during a host call that let the panel's
+// messages through).
+HRESULT waitForExposure(const host::Object& camera, const Panel& panel) {
+    if (panel.stopRequested()) return S_FALSE;
+    HRESULT hr;
+    for (;;) {
+        bool running = false;
+        if (FAILED(hr = camera.getBool(L"GuiderRunning", running))) return hr;
+        if (!running) return S_OK;
+        Sleep(100);
+        Yield y = processMessages(panel);
+        if (y != Yield::Continue) return stopped(y);
+    }
+}
 
 bool sameText(const com::Bstr& a, const wchar_t* b) {
     const UINT n = static_cast<UINT>(lstrlenW(b));
@@ -78,8 +97,9 @@ HRESULT findGuideImage(const host::Object& app, host::Object& guide, bool& found
 }
 
 // The two-phase wait for the user's click on the guide image. S_FALSE when the user
-// pressed Escape.
-HRESULT waitForClick(const host::Object& guide) {
+// pressed Escape or Stop.
+HRESULT waitForClick(const host::Object& guide, const Panel& panel) {
+    if (panel.stopRequested()) return S_FALSE;
     HRESULT hr;
     for (;;) {  // a new click with the button still down
         SHORT click = 0;
@@ -87,14 +107,14 @@ HRESULT waitForClick(const host::Object& guide) {
         if (FAILED(hr = guide.getI2(DISPID_Document_MouseNewClick, click))) return hr;
         if (FAILED(hr = guide.getBool(DISPID_Document_MouseUp, up))) return hr;
         if (click != 0 && !up) break;
-        Yield y = waitForInput();
+        Yield y = waitForInput(panel);
         if (y != Yield::Continue) return stopped(y);
     }
     for (;;) {  // the button released
         bool up = false;
         if (FAILED(hr = guide.getBool(DISPID_Document_MouseUp, up))) return hr;
         if (up) break;
-        Yield y = waitForInput();
+        Yield y = waitForInput(panel);
         if (y != Yield::Continue) return stopped(y);
     }
     return S_OK;
@@ -124,30 +144,25 @@ HRESULT measure(const host::Object& guide, float& x, float& y) {
 } // namespace
 
 HRESULT sampleGuideStar(const host::Object& app, const host::Object& camera, const RunSettings& s,
-                        SamplePoints& points) {
+                        SamplePoints& points, Panel& panel) {
     HRESULT hr;
     for (SHORT i = 0; i <= 4; ++i) {
+        panel.exposing(i);
         if (FAILED(hr = camera.call(L"GuiderExpose", {com::Var::r4(s.calibExpTime)}))) return hr;
-        for (;;) {
-            bool running = false;
-            if (FAILED(hr = camera.getBool(L"GuiderRunning", running))) return hr;
-            if (!running) break;
-            // An exposure lasts seconds: a reading every tenth of one, and the host's
-            // windows kept working in between.
-            Sleep(100);
-            Yield y = processMessages();
-            if (y != Yield::Continue) return stopped(y);
-        }
+        if ((hr = waitForExposure(camera, panel)) != S_OK) return hr;
 
         host::Object guide;
         bool found = false;
         if (FAILED(hr = findGuideImage(app, guide, found))) return hr;
         if (!found) return S_FALSE;
 
-        if ((hr = waitForClick(guide)) != S_OK) return hr;
+        panel.waitingForClick(i);
+        if ((hr = waitForClick(guide, panel)) != S_OK) return hr;
         if (FAILED(hr = measure(guide, points.x[i], points.y[i]))) return hr;
+        panel.measured(i, points.x[i], points.y[i]);
 
         if (i < 4) {
+            panel.moving(i);
             // Directions 0 to 3 (+X, -X, +Y, -Y), passed by reference as the host's
             // method declares them; its result is read as a Boolean and not used.
             SHORT direction = i;

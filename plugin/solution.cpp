@@ -4,6 +4,7 @@
 // step that meets it: differences, angle, lengths, backlash with the speeds before
 // their signs, signs, speeds, the report, the writes.
 #include "plugin/run.h"
+#include "plugin/panel.h"
 #include "anglemath/checked.h"
 #include "anglemath/elementary.h"
 #include "server/errors.h"
@@ -171,7 +172,9 @@ HRESULT write(const host::Object& camera, const Solution& r) {
 
 } // namespace
 
-HRESULT applySolution(_PlugIn* self, const host::Object& camera, const RunSettings& s, const SamplePoints& p) {
+HRESULT applySolution(_PlugIn* self, const host::Object& camera, const RunSettings& s, const SamplePoints& p,
+                      Panel& panel) {
+    panel.solving();
     Moves m;
     Lengths l;
     Bases bases;
@@ -182,11 +185,13 @@ HRESULT applySolution(_PlugIn* self, const host::Object& camera, const RunSettin
     if (FAILED(hr = lengths(m, l))) return hr;
     if (FAILED(hr = backlash(l, s, bases, r))) return hr;
     if (FAILED(hr = speeds(self, m, bases, s, r))) return hr;
+    panel.solved();
     // A host that is closing while the message is open: nothing written.
     if (FAILED(hr = showValues({{L"CameraAngle=", Var::r4(r.angle)}, {L" xSpeed=", Var::r8(r.xSpeed)},
                                 {L" ySpeed=", Var::r4(r.ySpeed)}})))
         return hr;
     if (FAILED(hr = write(camera, r))) return hr;
     if (!s.correctBacklash) return S_OK;
+    panel.written();
     return showValues({{L"Calculated settings are: XBacklash=", Var::r8(r.xBacklash)}, {L" YBacklash=", Var::r4(r.yBacklash)}});
 }

@@ -1,5 +1,5 @@
-// Owners of the few Win32 handles the module takes: a window's device context, a GDI
-// font, a registry key, and a critical section held for a scope.
+// Owners of the few Win32 handles the module takes: a window's device context, GDI
+// objects and their selection, a registry key, and a critical section held for a scope.
 #pragma once
 
 #include <windows.h>
@@ -21,21 +21,37 @@ private:
     HDC dc_;
 };
 
-// An owned GDI font.
-class Font {
+// An owned GDI object: a font, a pen, a brush.
+template <class H>
+class GdiObject {
 public:
-    Font() = default;
-    explicit Font(HFONT f) : f_(f) {}
-    Font(Font&& o) noexcept : f_(o.f_) { o.f_ = nullptr; }
-    Font& operator=(Font&& o) noexcept { std::swap(f_, o.f_); return *this; }
-    Font(const Font&) = delete;
-    Font& operator=(const Font&) = delete;
-    ~Font() { reset(); }
-    HFONT get() const { return f_; }
-    explicit operator bool() const { return f_ != nullptr; }
-    void reset() { if (f_) { DeleteObject(f_); f_ = nullptr; } }
+    GdiObject() = default;
+    explicit GdiObject(H h) : h_(h) {}
+    GdiObject(GdiObject&& o) noexcept : h_(o.h_) { o.h_ = nullptr; }
+    GdiObject& operator=(GdiObject&& o) noexcept { std::swap(h_, o.h_); return *this; }
+    GdiObject(const GdiObject&) = delete;
+    GdiObject& operator=(const GdiObject&) = delete;
+    ~GdiObject() { reset(); }
+    H get() const { return h_; }
+    explicit operator bool() const { return h_ != nullptr; }
+    void reset() { if (h_) { DeleteObject(h_); h_ = nullptr; } }
 private:
-    HFONT f_ = nullptr;
+    H h_ = nullptr;
+};
+using Font = GdiObject<HFONT>;
+using Pen = GdiObject<HPEN>;
+using Brush = GdiObject<HBRUSH>;
+
+// An object selected into a device context for the scope; the one before it is put back.
+class Selected {
+public:
+    Selected(HDC dc, HGDIOBJ object) : dc_(dc), old_(object ? SelectObject(dc, object) : nullptr) {}
+    ~Selected() { if (old_) SelectObject(dc_, old_); }
+    Selected(const Selected&) = delete;
+    Selected& operator=(const Selected&) = delete;
+private:
+    HDC dc_;
+    HGDIOBJ old_;
 };
 
 // An open registry key, closed with the scope.

@@ -21,12 +21,14 @@
 #include <oleauto.h>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <string>
 
 #include "server/comhelp.h"
 #include "sim/simapi.h"
 #include "sim/uirobot.h"
 #include "server/dispids.h"
+#include "plugin/panel_ids.h"
 
 namespace {
 
@@ -111,6 +113,43 @@ void onStatus(const wchar_t* text) {
     print(L"  %ls\n", text);
 }
 
+// What Brastow's calibration panel shows, printed as it changes (looked at on each
+// call of the plug-in and each tick of the simulated user's timer). A panel that is
+// ever the active or foreground window is reported: it must never take the user's
+// clicks and keys away from the host. In visible mode the Stop button's place is
+// printed once, for a person or a script with a real mouse.
+struct PanelWatch {
+    std::wstring step, check;
+    bool activeReported = false, stopPrinted = false, visible = false;
+} g_panel;
+
+void watchPanel(const wchar_t* when) {
+    HWND panel = simuser::findPanel();
+    if (!panel) return;
+    simuser::PanelTexts t = simuser::readPanel(panel);
+    if (t.step != g_panel.step) print(L"  Brastow: %ls\n", (g_panel.step = t.step).c_str());
+    if (!t.check.empty() && t.check != g_panel.check) {
+        g_panel.check = t.check;
+        std::wstring lines = t.check;
+        for (size_t at = 0; (at = lines.find(L'\n', at)) != std::wstring::npos; at += 2) lines.replace(at, 1, L"\n  ");
+        print(L"  Brastow: %ls\n", lines.c_str());
+    }
+    if (!g_panel.activeReported && (GetForegroundWindow() == panel || GetActiveWindow() == panel)) {
+        g_panel.activeReported = true;
+        print(L"The Brastow panel was the active window at %ls\n", when);
+    }
+    if (g_panel.visible && !g_panel.stopPrinted && t.stopShown) {
+        RECT r;
+        GetWindowRect(GetDlgItem(panel, IDC_PANEL_STOP), &r);
+        print(L"Brastow panel: Stop button at %ld %ld\n", (r.left + r.right) / 2, (r.top + r.bottom) / 2);
+        g_panel.stopPrinted = true;
+    }
+}
+std::function<void(const wchar_t*)> g_onCall;
+void onCall(const wchar_t* call) {
+    if (g_onCall) g_onCall(call);
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -165,6 +204,8 @@ int wmain(int argc, wchar_t** argv) {
     SimSetUser(visible ? FALSE : TRUE, 40, 20);
     SimSetVisible(visible, mainWindow);
     SimOnStatus(onStatus);
+    SimOnCall(onCall);
+    g_panel.visible = visible;
 
     print(L"Brastow host driver: a simulated MaxIm DL with a simulated observatory and user\n");
     CLSID clsid;
@@ -201,7 +242,8 @@ int wmain(int argc, wchar_t** argv) {
     size_t shown = 0;
     bool gaveUp = false;
     const DWORD start = GetTickCount();
-    robot.onTick = [&] {
+    // The messages the simulated user saw, printed before what the panel shows next.
+    auto messages = [&] {
         for (; shown < robot.boxes.size(); ++shown) {
             print(L"Message: %ls\n", robot.boxes[shown].text.c_str());
             // The simulated user types only what it was given: when the form refuses
@@ -219,6 +261,14 @@ int wmain(int argc, wchar_t** argv) {
             gaveUp = true;
             PostQuitMessage(1);
         }
+    };
+    robot.onTick = [&] {
+        messages();
+        watchPanel(L"a tick of the simulated user");
+    };
+    g_onCall = [&](const wchar_t* call) {
+        messages();
+        watchPanel(call);
     };
 
     com::Ptr<IDispatch> document(SimHostDocument(), false);
@@ -256,10 +306,12 @@ int wmain(int argc, wchar_t** argv) {
           L"click error +-%.1f px, centroid error +-%.2f px)\n",
           sky.cameraAngle, sky.rateX, sky.rateY, sky.backlashX, sky.backlashY, sky.clickError, sky.measureError);
     SimOnStatus(nullptr);
+    SimOnCall(nullptr);
+    g_onCall = nullptr;
     plugIn.reset();
     docArg.clear();
     document.reset();
     print(L"Host objects still alive: %d\n", SimLiveObjects());
     if (mainWindow) DestroyWindow(mainWindow);
-    return FAILED(hr) || gaveUp ? 1 : 0;
+    return FAILED(hr) || gaveUp || g_panel.activeReported ? 1 : 0;
 }

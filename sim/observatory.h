@@ -87,6 +87,7 @@ public:
     GuideWindow guideWindow;
     // Where the person is told what is going on (SimOnStatus).
     void (*onStatus)(const wchar_t*) = nullptr;
+    void (*onCall)(const wchar_t*) = nullptr;  // each call as it is logged
     void status(const wchar_t* format, ...);
     // The button indicator (51) as the host reports it.
     bool buttonUpReading();

@@ -67,6 +67,10 @@ SIM_API void SimRelease(void);
 // Progress as the person at the observatory is told it ("Exposing 2 of 5", "Click the
 // guide star (2 of 5)", ...): each message is passed to `callback` (null: none).
 SIM_API void SimOnStatus(void (*callback)(const wchar_t* text));
+// Each call of the plug-in, as it is logged and before the host answers it (the text of
+// SimCallText), is passed to `callback` (null: none): what the plug-in shows at that
+// moment can be read there.
+SIM_API void SimOnCall(void (*callback)(const wchar_t* call));
 // Makes the `nth` call (1-based) of `member` (e.g. L"Camera.GuiderMove",
 // L"Document.57", L"Create.MaxIm.CCDCamera") fail with this error.
 SIM_API void SimFailOn(const wchar_t* member, int nth, HRESULT hr, const wchar_t* description);

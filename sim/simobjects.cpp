@@ -121,6 +121,7 @@ public:
         text += L")";
         Observatory& o = Observatory::get();
         o.calls.push_back(text);
+        if (o.onCall) o.onCall(text.c_str());
         if (e->property && !(flags & (DISPATCH_PROPERTYGET | DISPATCH_PROPERTYPUT))) return DISP_E_MEMBERNOTFOUND;
         if (!e->property && !(flags & DISPATCH_METHOD)) return DISP_E_MEMBERNOTFOUND;
         HRESULT hr = o.enter(member + (put ? L".put" : L""), ex);

@@ -1,5 +1,6 @@
 #include "sim/uirobot.h"
 #include "setup/sample_ids.h"
+#include "plugin/panel_ids.h"
 
 #include <algorithm>
 
@@ -186,6 +187,30 @@ LRESULT CALLBACK OkWatcher::hook(int code, WPARAM wp, LPARAM lp) {
             g_watcher->onOk_(m->hwnd, readSetupForm(m->hwnd));
     }
     return CallNextHookEx(g_watcher ? g_watcher->hook_ : nullptr, code, wp, lp);
+}
+
+namespace {
+BOOL CALLBACK findPanelWindow(HWND w, LPARAM lp) {
+    wchar_t cls[64];
+    if (!GetClassNameW(w, cls, 64) || lstrcmpW(cls, BRASTOW_PANEL_CLASS) != 0) return TRUE;
+    *reinterpret_cast<HWND*>(lp) = w;
+    return FALSE;
+}
+} // namespace
+
+HWND findPanel() {
+    HWND found = nullptr;
+    EnumThreadWindows(GetCurrentThreadId(), findPanelWindow, reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
+PanelTexts readPanel(HWND panel) {
+    PanelTexts t;
+    t.step = textOf(GetDlgItem(panel, IDC_PANEL_STEP));
+    t.hint = textOf(GetDlgItem(panel, IDC_PANEL_HINT));
+    t.check = textOf(GetDlgItem(panel, IDC_PANEL_CHECK));
+    t.stopShown = IsWindowVisible(GetDlgItem(panel, IDC_PANEL_STOP)) != FALSE;
+    return t;
 }
 
 } // namespace simuser

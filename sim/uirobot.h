@@ -93,4 +93,12 @@ private:
     std::function<void(HWND, const SetupTexts&)> onOk_;
 };
 
+// Brastow's calibration panel on this thread (null: none), and what it shows.
+HWND findPanel();
+struct PanelTexts {
+    std::wstring step, hint, check;
+    bool stopShown = false;
+};
+PanelTexts readPanel(HWND panel);
+
 } // namespace simuser
