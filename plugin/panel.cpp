@@ -16,13 +16,24 @@ struct Number {
         set(VarBstrFromR4(value, LOCALE_USER_DEFAULT, 0, b.put()), b);
     }
     Number(double value, int decimals) {
+        // Rounded first: the runtime formats the number's general text, which it cannot
+        // read back when that is in exponent form (5E-06).
         com::Bstr b;
-        com::Var v = com::Var::r8(value);
-        set(VarFormatNumber(v.get(), decimals, -2, -2, -2, 0, b.put()), b);
+        com::Var v = com::Var::r8(value), rounded;
+        HRESULT hr = VarRound(v.get(), decimals, rounded.put());
+        if (SUCCEEDED(hr)) hr = VarFormatNumber(rounded.get(), decimals, -2, -2, -2, 0, b.put());
+        set(hr, b);
     }
     void set(HRESULT hr, const com::Bstr& b) { lstrcpynW(text, SUCCEEDED(hr) ? b.c_str() : L"?", ARRAYSIZE(text)); }
     wchar_t text[48];
 };
+
+// How much of `whole` `part` is, in per cent; a return move a million times its outgoing
+// one is shown as a million per cent (the runtime writes larger ones in exponent form).
+double percent(double part, double whole) {
+    const double p = 100.0 * part / whole;
+    return p < 1e6 ? p : 1e6;
+}
 
 // A line of the panel, put together by wsprintfW.
 struct Text {
@@ -228,7 +239,7 @@ void Panel::showCheck() {
     const double offSquare = cross == 0.0 ? 90.0 : elementary::atan((dot < 0 ? -dot : dot) / (cross < 0 ? -cross : cross)) * kDegreesPerRadian;
     Text text;
     int n = wsprintfW(text.text, L"Check: the +X and +Y moves are %s\x00B0 from square; the returns covered %s%% of +X and %s%% of +Y.",
-                      Number(offSquare, 1).text, Number(100.0 * d[1] / d[0], 0).text, Number(100.0 * d[3] / d[2], 0).text);
+                      Number(offSquare, 1).text, Number(percent(d[1], d[0]), 0).text, Number(percent(d[3], d[2]), 0).text);
     if (d[0] < 5.0 || d[2] < 5.0) n += wsprintfW(text.text + n, L"\nWarning: the star barely moved: the angle is uncertain.");
     if (offSquare > 10.0) wsprintfW(text.text + n, L"\nWarning: the moves are far from square: was the same star clicked each time?");
     SetWindowTextW(check_, text.text);

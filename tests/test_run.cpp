@@ -4,6 +4,7 @@
 #include "tests/support.h"
 #include "sim/simapi.h"
 #include "server/dispids.h"
+#include "plugin/panel_ids.h"
 
 #include <algorithm>
 #include <cmath>
@@ -20,11 +21,70 @@ namespace {
 
 const double kDegree = 0.0174532925199433;
 
+// The panel's drawing, read back through WM_PRINTCLIENT: the pixels of the progress
+// marks of measured positions and of the X and Y moves, and the mean height of each move.
+struct Picture {
+    int done = 0, x = 0, y = 0;
+    double xMeanY = 0, yMeanY = 0;
+};
+Picture picture(HWND panel) {
+    Picture p;
+    RECT r;
+    GetClientRect(panel, &r);
+    BITMAPINFO bi = {};
+    bi.bmiHeader = {sizeof(BITMAPINFOHEADER), r.right, -r.bottom, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    void* bits = nullptr;
+    HDC dc = CreateCompatibleDC(nullptr);
+    HBITMAP bitmap = CreateDIBSection(dc, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ old = SelectObject(dc, bitmap);
+    SendMessageW(panel, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT);
+    GdiFlush();
+    auto rgb = [](COLORREF c) { return static_cast<DWORD>(GetRValue(c) << 16 | GetGValue(c) << 8 | GetBValue(c)); };
+    const auto* px = static_cast<const DWORD*>(bits);
+    for (int row = 0; bits && row < r.bottom; ++row) {
+        for (int col = 0; col < r.right; ++col) {
+            const DWORD c = px[row * r.right + col] & 0xFFFFFF;
+            if (c == rgb(BRASTOW_PANEL_DONE_COLOUR)) ++p.done;
+            if (c == rgb(BRASTOW_PANEL_X_COLOUR)) { ++p.x; p.xMeanY += row; }
+            if (c == rgb(BRASTOW_PANEL_Y_COLOUR)) { ++p.y; p.yMeanY += row; }
+        }
+    }
+    if (p.x) p.xMeanY /= p.x;
+    if (p.y) p.yMeanY /= p.y;
+    SelectObject(dc, old);
+    DeleteObject(bitmap);
+    DeleteDC(dc);
+    return p;
+}
+
+// What the panel showed when the plug-in made a host call.
+struct PanelAt {
+    std::wstring call;
+    bool shown = false;
+    simuser::PanelTexts texts;
+    Picture picture;
+};
+
+// The simulated host's report of each call, to the running test.
+std::function<void(const wchar_t*)> g_onCall;
+void onCall(const wchar_t* call) { if (g_onCall) g_onCall(call); }
+
 struct Outcome {
     CallResult result;
     std::vector<std::wstring> messages;
     std::vector<std::wstring> calls;
+    std::vector<PanelAt> panel;  // at each call
     int setupShown = 0;
+    bool panelSeen() const {
+        for (auto& p : panel) if (p.shown) return true;
+        return false;
+    }
+    // The panel's step texts at the calls, each change once.
+    std::vector<std::wstring> steps() const {
+        std::vector<std::wstring> s;
+        for (auto& p : panel) if (p.shown && (s.empty() || s.back() != p.texts.step)) s.push_back(p.texts.step);
+        return s;
+    }
     bool has(const std::wstring& prefix) const {
         for (auto& c : calls) if (c.compare(0, prefix.size(), prefix) == 0) return true;
         return false;
@@ -84,9 +144,30 @@ protected:
                 PostQuitMessage(0);
             }
         };
+        // The panel at every call; never the active or foreground window, never with the focus.
+        bool panelActive = false;
+        g_onCall = [&](const wchar_t* call) {
+            PanelAt at;
+            at.call = call;
+            if (HWND panel = simuser::findPanel()) {
+                at.shown = true;
+                at.texts = simuser::readPanel(panel);
+                if (pictures) at.picture = picture(panel);
+                HWND focus = GetFocus();
+                if (GetActiveWindow() == panel || GetForegroundWindow() == panel || (focus && (focus == panel || IsChild(panel, focus))))
+                    panelActive = true;
+            }
+            o.panel.push_back(at);
+            if (onCall) onCall(call);
+        };
+        SimOnCall(::onCall);
         com::Ptr<IDispatch> doc(SimHostDocument(), false);
         int before = SimCallCount();
         o.result = invoke(plugIn.get(), DISPID_PlugIn_DoModal, DISPATCH_METHOD, {Var::object(doc.get())});
+        SimOnCall(nullptr);
+        g_onCall = nullptr;
+        EXPECT_FALSE(panelActive) << "the panel took the activation or the focus";
+        EXPECT_EQ(simuser::findPanel(), nullptr) << "the panel outlived the run";
         if (stuck) {
             ADD_FAILURE() << "the run did not end";
             MSG quit;
@@ -123,6 +204,10 @@ protected:
     com::Ptr<IDispatch> plugIn;
     // Called on every tick of the simulated user's timer during run().
     std::function<void(UiRobot&)> onTick;
+    // Called on every call of the plug-in to the host during run(), after the panel is read.
+    std::function<void(const wchar_t*)> onCall;
+    // Read the panel's drawing at every call too.
+    bool pictures = false;
 };
 
 } // namespace
@@ -511,16 +596,22 @@ TEST_F(Run, AFailingHostMemberReachesTheCallerUnchanged) {
 TEST_F(Run, HostClosingDuringTheClickWaitEndsTheRun) {
     SimSetUser(FALSE, 0, 0);  // nobody clicks
     int ticks = 0;
+    bool panelShown = false;
     Outcome o;
     {
         UiRobot robot;
         robot.onDialog = [&](HWND dlg) { simuser::fillSetupForm(dlg, SetupEntry{}); return true; };
-        robot.onTick = [&] { if (++ticks == 10) PostQuitMessage(7); };
+        robot.onTick = [&] {
+            panelShown |= simuser::findPanel() != nullptr;
+            if (++ticks == 10) PostQuitMessage(7);
+        };
         com::Ptr<IDispatch> doc(SimHostDocument(), false);
         o.result = invoke(plugIn.get(), DISPID_PlugIn_DoModal, DISPATCH_METHOD, {Var::object(doc.get())});
     }
     EXPECT_EQ(o.result.hr, DISP_E_EXCEPTION);
     EXPECT_EQ(o.result.error.number, E_ABORT);
+    EXPECT_TRUE(panelShown);
+    EXPECT_EQ(simuser::findPanel(), nullptr) << "the panel outlived the run";
     // The quit request is left for the host's own message loop.
     MSG msg;
     ASSERT_TRUE(PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
@@ -1008,4 +1099,232 @@ TEST_F(Run, DoModalTakesItsDocumentByName) {
     EXPECT_EQ(plugIn->Invoke(DISPID_PlugIn_DoModal, IID_NULL, 0, DISPATCH_METHOD, &dp, nullptr, &ex, &argErr), DISP_E_PARAMNOTFOUND);
     EXPECT_EQ(argErr, 0u);
     EXPECT_EQ(shown, 1);
+}
+
+// ---- the calibration panel -----------------------------------------------------------------
+
+namespace {
+// Presses the panel's Stop button as a mouse does: down and up inside it.
+void pressStop() {
+    HWND stop = GetDlgItem(simuser::findPanel(), IDC_PANEL_STOP);
+    PostMessageW(stop, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(4, 4));
+    PostMessageW(stop, WM_LBUTTONUP, 0, MAKELPARAM(4, 4));
+}
+} // namespace
+
+TEST_F(Run, ThePanelSaysWhatHappensAtEachStepAndDrawsTheMoves) {
+    const double square[5][2] = {{10, 10}, {18, 4}, {10, 10}, {16, 18}, {10, 10}};
+    scriptPoints(square);
+    SetupEntry e = worked();
+    e.exposure = local(L"2.5");
+    e.yTime = L"7";
+    pictures = true;
+    Outcome o = run(e);
+    ASSERT_EQ(o.result.hr, S_OK);
+    std::vector<std::wstring> expected = {L"Connecting the guide camera"};
+    const wchar_t* moves[] = {L"+X", L"-X", L"+Y", L"-Y"};
+    for (int pass = 1; pass <= 5; ++pass) {
+        const std::wstring n = std::to_wstring(pass);
+        expected.push_back(L"Pass " + n + L" of 5: exposing for " + local(L"2.5") + L" s");
+        expected.push_back(L"Pass " + n + L" of 5: click the guide star in Autoguider Image");
+        if (pass < 5)
+            expected.push_back(L"Pass " + n + L" of 5: moving the mount " + moves[pass - 1] + L" (calibration time " +
+                               (pass < 3 ? L"5" : L"7") + L")");
+    }
+    expected.push_back(L"Calibration worked out: read the result message");
+    EXPECT_EQ(o.steps(), expected);
+
+    // Progress marks and the picture, at each move and at the writes: the measured
+    // positions' marks, the X moves once two positions are known, the Y moves once four.
+    struct Stage { const wchar_t* call; int nth, measured; bool x, y; };
+    const Stage stages[] = {{L"call Camera.GuiderMove", 1, 1, false, false}, {L"call Camera.GuiderMove", 2, 2, true, false},
+                            {L"call Camera.GuiderMove", 3, 3, true, false}, {L"call Camera.GuiderMove", 4, 4, true, true},
+                            {L"call Camera.GuiderAngle", 1, 5, true, true}};
+    int oneMark = -1;
+    for (const Stage& s : stages) {
+        const PanelAt* at = nullptr;
+        int seen = 0;
+        for (const PanelAt& p : o.panel)
+            if (p.call.compare(0, wcslen(s.call), s.call) == 0 && ++seen == s.nth) at = &p;
+        ASSERT_TRUE(at && at->shown) << s.measured;
+        if (oneMark < 0) oneMark = at->picture.done;
+        EXPECT_GT(oneMark, 0);
+        EXPECT_EQ(at->picture.done, s.measured * oneMark) << s.measured;
+        EXPECT_EQ(at->picture.x > 0, s.x) << s.measured;
+        EXPECT_EQ(at->picture.y > 0, s.y) << s.measured;
+        EXPECT_EQ(at->texts.stopShown, s.measured < 5) << s.measured;
+    }
+    // The image's y axis points down: the +Y move (down the image) is drawn below the X moves.
+    const PanelAt& end = o.panel.back();
+    EXPECT_GT(end.picture.yMeanY, end.picture.xMeanY + 20);
+    // While the user is to click, the way out is said.
+    auto click = std::find_if(o.panel.begin(), o.panel.end(), [](const PanelAt& p) { return p.call == L"get Document.57()"; });
+    ASSERT_NE(click, o.panel.end());
+    EXPECT_NE(click->texts.hint.find(L"Stop or Escape"), std::wstring::npos);
+}
+
+TEST_F(Run, ThePanelIsSizedForTheDisplayAndStaysOnTheHostsScreen) {
+    HDC screen = GetDC(nullptr);
+    const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+    RECT client = {}, frame = {};
+    HWND owner = nullptr;
+    onCall = [&](const wchar_t*) {
+        HWND panel = simuser::findPanel();
+        GetClientRect(panel, &client);
+        GetWindowRect(panel, &frame);
+        owner = GetWindow(panel, GW_OWNER);
+    };
+    // A host window that is active when the run starts owns the panel.
+    HWND host = CreateWindowExW(0, L"Static", L"host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 50, 50, 400, 300, nullptr, nullptr,
+                                nullptr, nullptr);
+    SetActiveWindow(host);
+    Outcome o = run();
+    ASSERT_EQ(o.result.hr, S_OK);
+    EXPECT_EQ(client.right, MulDiv(320, dpi, 96));
+    EXPECT_EQ(owner, host);
+    MONITORINFO mi = {};
+    mi.cbSize = sizeof(mi);
+    ASSERT_TRUE(GetMonitorInfoW(MonitorFromWindow(host, MONITOR_DEFAULTTOPRIMARY), &mi));
+    EXPECT_GE(frame.left, mi.rcWork.left);
+    EXPECT_LE(frame.right, mi.rcWork.right);
+    EXPECT_GE(frame.top, mi.rcWork.top);
+    EXPECT_LE(frame.bottom, mi.rcWork.bottom);
+    DestroyWindow(host);
+    onCall = nullptr;
+}
+
+TEST_F(Run, TheHostWindowKeepsTheActivationWhileTheUserClicks) {
+    HWND host = CreateWindowExW(0, L"Static", L"host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 400, 300, nullptr, nullptr,
+                                nullptr, nullptr);
+    SetForegroundWindow(host);
+    SetActiveWindow(host);
+    int clicks = 0, hostActive = 0;
+    onCall = [&](const wchar_t* call) {
+        if (wcsncmp(call, L"get Document.57", 15) != 0) return;
+        ++clicks;
+        hostActive += GetActiveWindow() == host;
+    };
+    Outcome o = run();  // the panel never active: checked at every call
+    ASSERT_EQ(o.result.hr, S_OK);
+    EXPECT_GE(clicks, 5);
+    EXPECT_EQ(hostActive, clicks);
+    DestroyWindow(host);
+    onCall = nullptr;
+}
+
+TEST_F(Run, TheCheckLineSaysHowSquareTheMovesAreAndWarns) {
+    struct Case { double pts[5][2]; std::wstring check; };
+    const std::wstring deg = L"\x00B0 from square; the returns covered ";
+    const Case cases[] = {
+        {{{10, 10}, {18, 4}, {10, 10}, {16, 18}, {10, 10}},
+         L"Check: the +X and +Y moves are " + local(L"0.0") + deg + L"100% of +X and 100% of +Y."},
+        {{{10, 10}, {18, 4}, {11.6, 8.8}, {17.6, 16.8}, {11.6, 8.8}},
+         L"Check: the +X and +Y moves are " + local(L"0.0") + deg + L"80% of +X and 100% of +Y."},
+        {{{10, 10}, {18, 4}, {10, 10}, {18, 8}, {10, 10}},
+         L"Check: the +X and +Y moves are " + local(L"67.2") + deg +
+             L"100% of +X and 100% of +Y.\nWarning: the moves are far from square: was the same star clicked each time?"},
+        {{{10, 10}, {20, 10}, {10, 10}, {11.5, 20}, {10, 10}},
+         L"Check: the +X and +Y moves are " + local(L"8.5") + deg + L"100% of +X and 100% of +Y."},
+        {{{10, 10}, {20, 10}, {10, 10}, {12, 20}, {10, 10}},
+         L"Check: the +X and +Y moves are " + local(L"11.3") + deg +
+             L"100% of +X and 100% of +Y.\nWarning: the moves are far from square: was the same star clicked each time?"},
+        {{{10, 10}, {13, 10}, {10, 10}, {10, 13}, {10, 10}},
+         L"Check: the +X and +Y moves are " + local(L"0.0") + deg +
+             L"100% of +X and 100% of +Y.\nWarning: the star barely moved: the angle is uncertain."},
+    };
+    for (const Case& c : cases) {
+        SimReset();
+        SimSetUser(TRUE, 1, 1);
+        scriptPoints(c.pts);
+        std::wstring shownWithMessage;
+        onTick = [&](UiRobot& robot) {
+            if (robot.boxes.empty() && simuser::findPanel()) shownWithMessage = simuser::readPanel(simuser::findPanel()).check;
+        };
+        Outcome o = run(worked());
+        ASSERT_EQ(o.result.hr, S_OK);
+        EXPECT_EQ(o.panel.back().texts.check, c.check);
+        EXPECT_EQ(shownWithMessage, c.check) << "the check is there while the result message is open";
+        EXPECT_EQ(o.panel[3].texts.check, L"") << "and not before the solution";
+    }
+    onTick = nullptr;
+}
+
+TEST_F(Run, StopEndsTheRunAtItsNextWaitQuietly) {
+    // Stop pressed while the camera exposes, while the user is to click, and during a
+    // move (a host whose move lets the panel's messages through): after it only the
+    // wait's own readings, or the exposure that follows the move, and nothing else.
+    enum class When { Exposure, Click, Move };
+    struct Case { When when; std::vector<std::wstring> after; int exposures, moves; };
+    const Case cases[] = {{When::Exposure, {L"get Camera.GuiderRunning"}, 1, 0},
+                          {When::Click, {L"get Document.57", L"get Document.51"}, 2, 1},
+                          {When::Move, {L"call Camera.GuiderExpose"}, 2, 1}};
+    for (const Case& c : cases) {
+        SimReset();
+        SimSetUser(TRUE, c.when == When::Click ? 300 : 1, 1);
+        SimSetExposureMs(c.when == When::Exposure ? 600000 : 0);
+        int exposures = 0, pressedAt = -1;
+        bool clickWait = false;
+        std::wstring stepAfterPress;
+        onCall = [&](const wchar_t* call) {
+            const std::wstring s(call);
+            if (s.compare(0, 24, L"call Camera.GuiderExpose") == 0) ++exposures;
+            if (s.compare(0, 15, L"get Document.57") == 0) clickWait = exposures == 2;
+            if (s.compare(0, 15, L"get Document.52") == 0) clickWait = false;
+            if (c.when == When::Move && pressedAt < 0 && s.compare(0, 22, L"call Camera.GuiderMove") == 0) {
+                HWND panel = simuser::findPanel();
+                SendMessageW(GetDlgItem(panel, IDC_PANEL_STOP), BM_CLICK, 0, 0);
+                stepAfterPress = simuser::readPanel(panel).step;
+                pressedAt = SimCallCount();
+            }
+        };
+        onTick = [&](UiRobot&) {
+            if (pressedAt >= 0 || (c.when == When::Exposure ? exposures != 1 : c.when != When::Click || !clickWait)) return;
+            pressStop();
+            pressedAt = SimCallCount();
+        };
+        const int before = SimCallCount();
+        Outcome o = run();
+        const int where = static_cast<int>(c.when);
+        ASSERT_GE(pressedAt, 0) << where;
+        EXPECT_EQ(o.result.hr, S_OK) << where << ": as quiet as Escape";
+        EXPECT_TRUE(o.messages.empty()) << where;
+        EXPECT_EQ(o.count(L"call Camera.GuiderExpose"), c.exposures) << where;
+        EXPECT_EQ(o.count(L"call Camera.GuiderMove"), c.moves) << where;
+        for (size_t i = static_cast<size_t>(pressedAt - before); i < o.calls.size(); ++i) {
+            const std::wstring& call = o.calls[i];
+            EXPECT_TRUE(std::any_of(c.after.begin(), c.after.end(),
+                                    [&](const std::wstring& a) { return call.compare(0, a.size(), a) == 0; }))
+                << where << ": " << std::string(call.begin(), call.end());
+        }
+        EXPECT_EQ(written(L"GuiderAngle").vt(), VT_EMPTY) << where;
+        if (c.when == When::Move) {
+            EXPECT_EQ(stepAfterPress, L"Stopping");
+        }
+    }
+    onTick = nullptr;
+    onCall = nullptr;
+}
+
+TEST_F(Run, ThePanelComesWithAnAcceptedFormAndGoesWithTheRun) {
+    // Every way out: the panel was there, and is gone when DoModal returns (run() checks).
+    struct Case { const char* what; std::function<void()> arrange; SetupEntry entry; bool shown; };
+    SetupEntry cancel;
+    cancel.close = SetupEntry::Close::Cancel;
+    const Case cases[] = {
+        {"result", [] {}, SetupEntry{}, true},
+        {"cancelled form", [] {}, cancel, false},
+        {"camera not linked", [] { SimSetLink(FALSE); }, SetupEntry{}, true},
+        {"no guide image", [] { SimSetDocuments(2, L"Main Image"); }, SetupEntry{}, true},
+        {"host error", [] { SimFailOn(L"Camera.GuiderMove", 2, E_FAIL, L"mount fault"); }, SetupEntry{}, true},
+        {"division by zero", [] { SimSetUser(TRUE, 1, 1); const double still[5][2] = {}; scriptPoints(still); },
+         SetupEntry{}, true},
+    };
+    for (const Case& c : cases) {
+        SimReset();
+        SimSetUser(TRUE, 1, 1);
+        c.arrange();
+        Outcome o = run(c.entry);
+        EXPECT_EQ(o.panelSeen(), c.shown) << c.what;
+    }
 }
