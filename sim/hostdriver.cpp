@@ -146,6 +146,14 @@ void watchPanel(const wchar_t* when) {
     }
 }
 std::function<void(const wchar_t*)> g_onCall;
+// Any activation of the panel, even one handed back at once.
+LRESULT CALLBACK activationHook(int code, WPARAM wp, LPARAM lp) {
+    if (code == HCBT_ACTIVATE && reinterpret_cast<HWND>(wp) == simuser::findPanel() && !g_panel.activeReported) {
+        g_panel.activeReported = true;
+        print(L"The Brastow panel was the active window at an activation\n");
+    }
+    return CallNextHookEx(nullptr, code, wp, lp);
+}
 void onCall(const wchar_t* call) {
     if (g_onCall) g_onCall(call);
 }
@@ -206,6 +214,7 @@ int wmain(int argc, wchar_t** argv) {
     SimOnStatus(onStatus);
     SimOnCall(onCall);
     g_panel.visible = visible;
+    HHOOK activations = SetWindowsHookExW(WH_CBT, activationHook, nullptr, GetCurrentThreadId());
 
     print(L"Brastow host driver: a simulated MaxIm DL with a simulated observatory and user\n");
     CLSID clsid;
@@ -308,6 +317,7 @@ int wmain(int argc, wchar_t** argv) {
     SimOnStatus(nullptr);
     SimOnCall(nullptr);
     g_onCall = nullptr;
+    if (activations) UnhookWindowsHookEx(activations);
     plugIn.reset();
     docArg.clear();
     document.reset();

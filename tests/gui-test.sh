@@ -3,20 +3,29 @@
 # virtual display: type into the setup form, press Enter, find the guide star on the
 # screen and click it after each exposure, close the messages; then check what the
 # simulated camera received.
-#   gui-test.sh BITS BUILD [--shots DIR]
-# BITS: the edition. DIR: save screenshots: the form, the guide image and the result
-# message as the README shows them, and the whole screen at every step (step-*.png).
+#   gui-test.sh BITS BUILD [--shots DIR] [--stop]
+# BITS: the edition. DIR: save screenshots: the form, the guide image, the calibration
+# panel (during the run and at the result) and the result message as the README shows
+# them, and the whole screen at every step (step-*.png). --stop: in the second pass,
+# drag Brastow's calibration panel aside and press its Stop button with the mouse
+# instead of clicking the star: the run must end quietly with nothing written.
 # Runs itself under xvfb-run when there is no display. Exits 77 (skipped) where this
 # machine cannot run programs of the edition's width.
 set -u
 bits=$1 build=$(cd "$2" && pwd); shift 2
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/wine-env.sh"
-shots=""
-[ "${1:-}" = "--shots" ] && shots=$(mkdir -p "$2" && cd "$2" && pwd)
+shots="" stop=""
+while [ $# -gt 0 ]; do
+  case $1 in
+    --shots) shots=$(mkdir -p "$2" && cd "$2" && pwd); shift 2 ;;
+    --stop) stop=1; shift ;;
+    *) echo "gui-test.sh: unknown option $1" >&2; exit 2 ;;
+  esac
+done
 wine_env "$bits" "$build/wineprefix-gui" || exit
 if [ -z "${DISPLAY:-}" ]; then
-  exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$bits" "$build" ${shots:+--shots "$shots"}
+  exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$bits" "$build" ${shots:+--shots "$shots"} ${stop:+--stop}
 fi
 work=$(mktemp -d)
 passed=0 failed=0
@@ -57,6 +66,28 @@ star() {
   identify -define identify:locate=maximum -define identify:limit=1 "$work/blur.png" |
     sed -n 's/.* \([0-9]*\),\([0-9]*\)$/\1 \2/p' | head -1 |
     { read -r sx sy && echo "$((x + bx + sx)) $((y + by + sy))"; }
+}
+
+# Drags Brastow's calibration panel by its body, then presses its Stop button, each with
+# the real mouse: the panel follows the pointer and the press ends the run.
+press_stop() {
+  local panel X Y WIDTH HEIGHT x0 y0 bx by
+  panel=$(window "^Brastow calibration$" 10)
+  check "the calibration panel is shown" '[ -n "$panel" ]'
+  [ -n "$panel" ] || exit
+  eval "$(xdotool getwindowgeometry --shell "$panel")"
+  x0=$X y0=$Y
+  bx=$((X + 30)) by=$((Y + HEIGHT - 15))  # below the check line, left of Stop
+  xdotool mousemove "$bx" "$by" mousedown 1 sleep 0.3 mousemove $((bx - 40)) $((by + 20)) sleep 0.3 \
+    mousemove $((bx - 80)) $((by + 40)) sleep 0.3 mouseup 1
+  sleep 0.5
+  eval "$(xdotool getwindowgeometry --shell "$panel")"
+  check "the panel moves with the pointer" '[ "$X" = $((x0 - 80)) ] && [ "$Y" = $((y0 + 40)) ]'
+  read -r sx sy < <(tr -d '\r' <"$work/driver.log" | sed -n 's/^Brastow panel: Stop button at \([0-9]*\) \([0-9]*\)$/\1 \2/p' | head -1)
+  check "the host driver saw the Stop button" '[ -n "$sx" ]'
+  [ -n "$sx" ] || exit
+  xdotool mousemove $((sx + X - x0)) $((sy + Y - y0)) click 1
+  step "2-stop-pressed"
 }
 
 BRASTOW_DISPLAY=1 bash "$here/wine-prefix.sh" start "$bits" "$build" >/dev/null || { echo "FAIL: prefix"; exit 1; }
@@ -102,6 +133,7 @@ for pass in 0 1 2 3 4; do
     [ $(((ax - lx) * (ax - lx) + (ay - ly) * (ay - ly))) -gt 9 ] && break
   done
   check "star found in pass $pass" '[ -n "$pos" ]'
+  if [ -n "$stop" ] && [ $pass = 1 ]; then press_stop; break; fi
   read -r sx sy <<<"$pos"
   xdotool mousemove "$sx" "$sy" click 1
   last=$pos
@@ -118,7 +150,24 @@ for pass in 0 1 2 3 4; do
     [ -n "$shots" ] && [ $pass = 1 ] && cp "$work/marked.png" "$shots/guide-image.png"
   fi
   step "$((pass + 1))-clicked-$((pass + 1))-of-5"
+  [ -n "$shots" ] && [ $pass = 2 ] && import -window "$(window "^Brastow calibration$" 5)" "$shots/panel-run.png"
 done
+
+if [ -n "$stop" ]; then
+  # Stopped in the second pass: no further exposure, move or message, nothing written.
+  for _ in $(seq 1 60); do kill -0 "$driver" 2>/dev/null || break; sleep 0.5; done
+  check "the host driver finished" '! kill -0 "$driver" 2>/dev/null'
+  wait "$driver"; rc=$?; driver=""
+  tr -d '\r' <"$work/driver.log" >"$work/log"
+  check "DoModal returned quietly" '[ $rc -eq 0 ] && grep -q "DoModal returned 0x00000000" "$work/log"'
+  check "no exposure after Stop" '! grep -q "Exposing 3 of 5" "$work/log"'
+  check "no message after Stop" '! grep -q "^Message:" "$work/log"'
+  check "nothing written" '[ "$(grep -c "(not written)" "$work/log")" = 3 ]'
+  check "the panel was never the active window" '! grep -q "panel was the active window" "$work/log"'
+  check "every host object released" 'grep -q "Host objects still alive: 0" "$work/log"'
+  [ $failed -gt 0 ] || [ -n "${BRASTOW_GUI_VERBOSE:-}" ] && cat "$work/log"
+  exit 0
+fi
 
 # The person was told what is going on, and the guide image left the instructions and
 # the status line above it readable.
@@ -132,7 +181,10 @@ for message in settings backlash; do
   box=$(window "^Brastow$" 30)
   check "the $message message is shown" '[ -n "$box" ]'
   [ -n "$box" ] || exit
-  [ -n "$shots" ] && [ $message = settings ] && import -window "$box" "$shots/result-message.png"
+  if [ -n "$shots" ] && [ $message = settings ]; then
+    import -window "$box" "$shots/result-message.png"
+    import -window "$(window "^Brastow calibration$" 5)" "$shots/panel-result.png"
+  fi
   step "$([ $message = settings ] && echo 6 || echo 7)-$message-message"
   xdotool key Return
   sleep 0.5
