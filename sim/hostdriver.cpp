@@ -148,7 +148,7 @@ void watchPanel(const wchar_t* when) {
 std::function<void(const wchar_t*)> g_onCall;
 // Any activation of the panel, even one handed back at once.
 LRESULT CALLBACK activationHook(int code, WPARAM wp, LPARAM lp) {
-    if (code == HCBT_ACTIVATE && reinterpret_cast<HWND>(wp) == simuser::findPanel() && !g_panel.activeReported) {
+    if (code == HCBT_ACTIVATE && wp && reinterpret_cast<HWND>(wp) == simuser::findPanel() && !g_panel.activeReported) {
         g_panel.activeReported = true;
         print(L"The Brastow panel was the active window at an activation\n");
     }
