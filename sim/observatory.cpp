@@ -65,6 +65,7 @@ void Observatory::reset() {
     pressDelayMs = 1;
     holdMs = 1;
     failures.clear();
+    answers.clear();
     callCounts.clear();
     calls.clear();
     written.clear();

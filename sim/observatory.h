@@ -61,6 +61,7 @@ public:
     bool userOn = true;
     int pressDelayMs = 1, holdMs = 1;
     std::map<std::wstring, Failure> failures;
+    std::map<std::wstring, Var> answers;  // SimScriptAnswer
     std::map<std::wstring, int> callCounts;
     std::vector<std::wstring> calls;
     std::map<std::wstring, Var> written;

@@ -71,6 +71,10 @@ SIM_API void SimOnStatus(void (*callback)(const wchar_t* text));
 // SimCallText), is passed to `callback` (null: none): what the plug-in shows at that
 // moment can be read there.
 SIM_API void SimOnCall(void (*callback)(const wchar_t* call));
+// From now on `member` (the names of SimFailOn, e.g. L"Document.57", L"Camera.GuiderRunning")
+// answers `value` (copied) instead of what the observatory answers; it still runs, so the
+// observatory's state goes on as usual.
+SIM_API void SimScriptAnswer(const wchar_t* member, const VARIANT* value);
 // Makes the `nth` call (1-based) of `member` (e.g. L"Camera.GuiderMove",
 // L"Document.57", L"Create.MaxIm.CCDCamera") fail with this error.
 SIM_API void SimFailOn(const wchar_t* member, int nth, HRESULT hr, const wchar_t* description);

@@ -93,6 +93,11 @@ SIM_API void SimSetVisible(BOOL visible, HWND mainWindow) {
 SIM_API void SimRelease(void) { Observatory::get().release(); }
 SIM_API void SimOnStatus(void (*callback)(const wchar_t* text)) { Observatory::get().onStatus = callback; }
 SIM_API void SimOnCall(void (*callback)(const wchar_t* call)) { Observatory::get().onCall = callback; }
+SIM_API void SimScriptAnswer(const wchar_t* member, const VARIANT* value) {
+    Var v;
+    if (value) VariantCopy(v.get(), const_cast<VARIANT*>(value));
+    Observatory::get().answers[member] = v;
+}
 SIM_API void SimFailOn(const wchar_t* member, int nth, HRESULT hr, const wchar_t* description) {
     Observatory::get().failures[member] = sim::Failure{nth, hr, description ? description : L""};
 }

@@ -128,6 +128,10 @@ public:
         if (FAILED(hr)) return hr;
         Var r;
         hr = member_(id, put, params, r);
+        // An odd answer scripted for the member replaces what the host would answer; the
+        // member still runs, so the observatory goes on as it would.
+        auto odd = o.answers.find(member);
+        if (SUCCEEDED(hr) && !put && odd != o.answers.end()) r = odd->second;
         if (SUCCEEDED(hr) && result) *result = r.detach();
         return hr;
     }

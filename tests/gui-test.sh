@@ -83,7 +83,8 @@ press_stop() {
   sleep 0.5
   eval "$(xdotool getwindowgeometry --shell "$panel")"
   check "the panel moves with the pointer" '[ "$X" = $((x0 - 80)) ] && [ "$Y" = $((y0 + 40)) ]'
-  read -r sx sy < <(tr -d '\r' <"$work/driver.log" | sed -n 's/^Brastow panel: Stop button at \([0-9]*\) \([0-9]*\)$/\1 \2/p' | head -1)
+  # (No process substitution: the emulated PC has no /dev/fd.)
+  read -r sx sy <<<"$(tr -d '\r' <"$work/driver.log" | sed -n 's/^Brastow panel: Stop button at \([0-9]*\) \([0-9]*\)$/\1 \2/p' | head -1)"
   check "the host driver saw the Stop button" '[ -n "$sx" ]'
   [ -n "$sx" ] || exit
   xdotool mousemove $((sx + X - x0)) $((sy + Y - y0)) click 1

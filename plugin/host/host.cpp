@@ -11,9 +11,23 @@ constexpr HRESULT kNoInterface = com::errorNumber(430);     // object does not s
 constexpr HRESULT kSubscript = com::errorNumber(9);         // subscript out of range
 constexpr UINT kMaxArguments = 4;                            // the contract passes at most two
 
+bool isNaN(const VARIANT& v) {
+    switch (v.vt) {
+    case VT_R4: return v.fltVal != v.fltVal;
+    case VT_R8: case VT_DATE: return v.dblVal != v.dblVal;
+    default: return false;
+    }
+}
+
+// Every host read converts here, with the runtime's conversions and their errors. One
+// answer differs between runtimes: Windows' refuses a NaN as a 16-bit integer
+// (overflow), Wine's converts it to a number, and a NaN click indicator would read as
+// a click. A NaN read as an integer is an overflow here, whatever the runtime under
+// us; infinities already are, and a NaN read as a single or a double goes on to the
+// run's own floating-point checks.
 HRESULT convert(const com::Var& v, VARTYPE type, com::Var& out) {
     HRESULT hr = com::Var::deref(*v.get(), out);
-    if (SUCCEEDED(hr)) hr = out.changeTo(type);
+    if (SUCCEEDED(hr)) hr = type == VT_I2 && isNaN(*out.get()) ? DISP_E_OVERFLOW : out.changeTo(type);
     return FAILED(hr) ? errors::raiseRuntimeFailure(hr) : S_OK;
 }
 
@@ -196,12 +210,15 @@ HRESULT arrayElement(const com::Var& array, LONG index, com::Var& out) {
     if (FAILED(hr)) return errors::raiseRuntimeFailure(hr);
     if (!(a.vt() & VT_ARRAY) || !a.get()->parray) return errors::raiseRuntimeFailure(DISP_E_TYPEMISMATCH);
     SAFEARRAY* sa = a.get()->parray;
+    // An array of more dimensions has no element 6 of its own: indexed with one
+    // subscript, as the contract reads it, it is out of range, as for a Basic client.
+    if (SafeArrayGetDim(sa) != 1) return errors::raise(kSubscript, L"Subscript out of range");
     // The element is copied by the array's own description, never by the variant's tag:
-    // a tag that disagrees with the array's element type, an array without one, one of
-    // another element size or of more dimensions is refused before anything is copied.
+    // a tag that disagrees with the array's element type, an array without one or one of
+    // another element size is refused before anything is copied.
     VARTYPE element = VT_EMPTY;
     const VARTYPE tagged = static_cast<VARTYPE>(a.vt() & VT_TYPEMASK);
-    if (SafeArrayGetDim(sa) != 1 || FAILED(SafeArrayGetVartype(sa, &element)) || element != tagged ||
+    if (FAILED(SafeArrayGetVartype(sa, &element)) || element != tagged ||
         elementSize(element) == 0 || SafeArrayGetElemsize(sa) != elementSize(element) ||
         ((element == VT_VARIANT) != ((sa->fFeatures & FADF_VARIANT) != 0)) ||
         ((element == VT_BSTR) != ((sa->fFeatures & FADF_BSTR) != 0)))
