@@ -5,18 +5,6 @@
 namespace bigfloat {
 namespace {
 
-// Number of significant bits of v (0 for 0).
-int bitLength(uint32_t v) {
-    if (v == 0) return 0;
-    int b = 0;
-    if (v >= 1u << 16) { b += 16; v >>= 16; }
-    if (v >= 1u << 8) { b += 8; v >>= 8; }
-    if (v >= 1u << 4) { b += 4; v >>= 4; }
-    if (v >= 1u << 2) { b += 2; v >>= 2; }
-    if (v >= 1u << 1) { b += 1; v >>= 1; }
-    return b + static_cast<int>(v);
-}
-
 // The 32 bits at positions pos .. pos+31 of the integer w[len-1] ... w[0]; bits outside
 // the integer (pos may be negative) read as 0.
 uint32_t bitsAt(const uint32_t* w, int len, int pos) {

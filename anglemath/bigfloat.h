@@ -16,6 +16,17 @@
 
 namespace bigfloat {
 
+// Number of significant bits of v (0 for 0).
+inline int bitLength(uint32_t v) {
+    int b = 0;
+    if (v >= 1u << 16) { b += 16; v >>= 16; }
+    if (v >= 1u << 8) { b += 8; v >>= 8; }
+    if (v >= 1u << 4) { b += 4; v >>= 4; }
+    if (v >= 1u << 2) { b += 2; v >>= 2; }
+    if (v >= 1u << 1) { b += 1; v >>= 1; }
+    return b + static_cast<int>(v);
+}
+
 constexpr int kMaxWords = 32;
 
 struct Big {

@@ -46,6 +46,7 @@ namespace elementary {
 namespace {
 
 using bigfloat::Big;
+using bigfloat::bitLength;
 using detail::Function;
 
 struct Word3 {
@@ -56,6 +57,15 @@ struct Word3 {
 
 constexpr int kFirst = 3;  // words of the first precision, the one with tables
 constexpr int kTableWords = 72;
+
+// The bits of a result at n words that the bounds above leave, 32n minus these (u is
+// about 2^-32n): the reduction's 3u, sine and cosine at the first precision 2^8 u, the
+// arctangent there 2^10 u, the other precisions' series 2^16 u.
+constexpr int kReductionLostBits = 3;
+constexpr int kSinCosFirstLostBits = 8;
+constexpr int kAtanFirstLostBits = 10;
+constexpr int kSeriesLostBits = 16;
+int keptBits(int n, int firstLostBits) { return 32 * n - (n == kFirst ? firstLostBits : kSeriesLostBits); }
 
 uint64_t bitsOf(double x) {
     uint64_t b;
@@ -74,6 +84,22 @@ constexpr uint64_t kOne = 0x3FF0000000000000;
 
 // 2^-a + 2^-b <= 2^-both(a, b).
 int both(int a, int b) { return (a < b ? a : b) - 1; }
+
+// sin x or cos x from the reduced argument, x = +-(r + q pi/2): which of sin |r| and
+// cos |r| it is, and its sign. sin(r + q pi/2): sin r, cos r, -sin r, -cos r;
+// cos(r + q pi/2): cos r, -sin r, -cos r, sin r. sin r = sign(r) sin |r|;
+// sin(-x) = -sin x, cos(-x) = cos x.
+struct Quadrant {
+    bool wantSin, negative;
+};
+Quadrant quadrant(bool cosine, unsigned q, bool rNegative, bool xNegative) {
+    Quadrant rule;
+    rule.wantSin = cosine ? (q % 2 == 1) : (q % 2 == 0);
+    rule.negative = cosine ? (q == 1 || q == 2) : (q >= 2);
+    if (rule.wantSin && rNegative) rule.negative = !rule.negative;
+    if (!cosine && xNegative) rule.negative = !rule.negative;
+    return rule;
+}
 
 // A table value of the first precision (stored normalized, or zero).
 void load(Big& r, const Word3& w) {
@@ -98,15 +124,6 @@ void piOverTwo(Big& r, int n) {
     for (int i = 0; i < n; ++i) r.m[i] = kPiOverTwo[n - 1 - i];
 }
 
-int bitLength(uint32_t v) {
-    int b = 0;
-    if (v >= 1u << 16) { b += 16; v >>= 16; }
-    if (v >= 1u << 8) { b += 8; v >>= 8; }
-    if (v >= 1u << 4) { b += 4; v >>= 4; }
-    if (v >= 1u << 2) { b += 2; v >>= 2; }
-    if (v >= 1u << 1) { b += 1; v >>= 1; }
-    return b + static_cast<int>(v);
-}
 // A lower bound of log2(m!).
 int log2Factorial(int m) {
     int s = 0;
@@ -190,7 +207,7 @@ void reduce(uint64_t absBits, int n, Reduced& out) {
     piOverTwo(half, n);
     bigfloat::mul(out.r, fraction, half);
     out.r.neg = up && !out.r.isZero();
-    out.errBits = length == 0 ? 0 : both(length - 54, 32 * n - 3);
+    out.errBits = length == 0 ? 0 : both(length - 54, 32 * n - kReductionLostBits);
 }
 
 // ---- sine and cosine of |r| <= pi/4 ------------------------------------------------------
@@ -305,16 +322,10 @@ int approximateSinCos(bool cosine, uint64_t bits, int n, Big& y) {
     const bool rNegative = red.r.neg;
     Big a = red.r;
     a.neg = false;
-    const unsigned q = red.quadrant;
-    // sin(r + q pi/2): sin r, cos r, -sin r, -cos r; cos(r + q pi/2): cos r, -sin r,
-    // -cos r, sin r. sin r = sign(r) sin |r|; sin(-x) = -sin x, cos(-x) = cos x.
-    const bool wantSin = cosine ? (q % 2 == 1) : (q % 2 == 0);
-    sinOrCos(a, n, wantSin, y);
-    bool negative = cosine ? (q == 1 || q == 2) : (q >= 2);
-    if (wantSin && rNegative) negative = !negative;
-    if (!cosine && (bits & kSignBit)) negative = !negative;
-    y.neg = negative && !y.isZero();
-    return both(n == kFirst ? 32 * n - 8 : 32 * n - 16, red.errBits);
+    const Quadrant rule = quadrant(cosine, red.quadrant, rNegative, (bits & kSignBit) != 0);
+    sinOrCos(a, n, rule.wantSin, y);
+    y.neg = rule.negative && !y.isZero();
+    return both(keptBits(n, kSinCosFirstLostBits), red.errBits);
 }
 
 // ---- arctangent ------------------------------------------------------------------------
@@ -418,7 +429,7 @@ int approximateAtan(uint64_t bits, int n, Big& y) {
         y = sum;
     }
     y.neg = (bits & kSignBit) != 0;
-    return n == kFirst ? 32 * n - 10 : 32 * n - 16;
+    return keptBits(n, kAtanFirstLostBits);
 }
 
 // ---- the double-double path --------------------------------------------------------------
@@ -544,12 +555,9 @@ bool fastSinCos(bool cosine, uint64_t bits, Pair& v) {
     }
     const bool rNegative = (bitsOf(r.hi) & kSignBit) != 0;
     if (rNegative) r = negated(r);
-    const bool wantSin = cosine ? (q % 2 == 1) : (q % 2 == 0);
-    v = fastSinOrCos(r, wantSin);
-    bool negative = cosine ? (q == 1 || q == 2) : (q >= 2);
-    if (wantSin && rNegative) negative = !negative;
-    if (!cosine && (bits & kSignBit)) negative = !negative;
-    if (negative) v = negated(v);
+    const Quadrant rule = quadrant(cosine, q, rNegative, (bits & kSignBit) != 0);
+    v = fastSinOrCos(r, rule.wantSin);
+    if (rule.negative) v = negated(v);
     return true;
 }
 

@@ -61,7 +61,7 @@ void label(HDC dc, int x, int y, const wchar_t* text) {
 
 } // namespace
 
-Panel::Panel(const RunSettings& settings) : settings_(settings) { create(); }
+Panel::Panel(const Settings& settings) : settings_(settings) { create(); }
 
 Panel::~Panel() {
     if (window_) DestroyWindow(window_);

@@ -14,7 +14,7 @@ class Panel {
 public:
     // Makes and shows the panel on the calling thread, on the screen of the thread's
     // active window (the host's), without activating it.
-    explicit Panel(const RunSettings& settings);
+    explicit Panel(const Settings& settings);
     ~Panel();
     Panel(const Panel&) = delete;
     Panel& operator=(const Panel&) = delete;
@@ -46,7 +46,7 @@ private:
     void drag(UINT msg, LPARAM lp);
     int px(int units) const { return MulDiv(units, dpi_, 96); }
 
-    RunSettings settings_;
+    Settings settings_;
     SamplePoints points_;
     int measuredCount_ = 0;
     int pass_ = -1;  // the pass in progress, for the progress marks

@@ -3,14 +3,7 @@
 
 #include <windows.h>
 #include "plugin/host/host.h"
-
-struct RunSettings {
-    float xCalibTime = 0, yCalibTime = 0;  // the form's 16-bit integers, widened
-    bool correctBacklash = false;
-    float backlashFraction = 0;
-    float calibExpTime = 0;
-    float declination = 0;
-};
+#include "setup/sample.h"
 
 struct SamplePoints {
     float x[5] = {};
@@ -24,11 +17,11 @@ class Panel;
 // S_FALSE when the run is to end silently: the guide image document is missing after an
 // exposure, or the user pressed Escape or the panel's Stop (honoured at the next wait).
 // A failure raised (E_ABORT when the host's thread is told to quit during a wait).
-HRESULT sampleGuideStar(const host::Object& app, const host::Object& camera, const RunSettings& s,
+HRESULT sampleGuideStar(const host::Object& app, const host::Object& camera, const Settings& s,
                         SamplePoints& points, Panel& panel);
 
 struct _PlugIn;
 // Turns the points into the camera angle, speeds and backlash; shows them and writes
 // angle and speeds to the camera.
-HRESULT applySolution(_PlugIn* self, const host::Object& camera, const RunSettings& s, const SamplePoints& p,
+HRESULT applySolution(_PlugIn* self, const host::Object& camera, const Settings& s, const SamplePoints& p,
                       Panel& panel);

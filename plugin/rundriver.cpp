@@ -40,13 +40,8 @@ HRESULT runCalibration(_PlugIn* self, Document* doc) {
     if (FAILED(hr = SetupForm::instance().show(form))) return hr;
     if (!form.DataValid()) return S_OK;  // cancelled: nothing created, nothing shown
 
-    RunSettings s;
-    s.xCalibTime = form.GetXCalibTime();
-    s.yCalibTime = form.GetYCalibTime();
-    s.correctBacklash = form.GetCorrectBacklash();
-    s.backlashFraction = form.GetBacklashCorrection();
-    s.calibExpTime = form.GetCalibExpTime();
-    s.declination = form.GetDeclination();
+    // The run's settings: the form's, the declination settled below.
+    Settings s = form.settings();
     // What the run does, shown from here until it returns by any path.
     Panel panel(s);
 

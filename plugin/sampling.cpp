@@ -143,7 +143,7 @@ HRESULT measure(const host::Object& guide, float& x, float& y) {
 
 } // namespace
 
-HRESULT sampleGuideStar(const host::Object& app, const host::Object& camera, const RunSettings& s,
+HRESULT sampleGuideStar(const host::Object& app, const host::Object& camera, const Settings& s,
                         SamplePoints& points, Panel& panel) {
     HRESULT hr;
     for (SHORT i = 0; i <= 4; ++i) {

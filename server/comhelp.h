@@ -135,6 +135,10 @@ inline bool readable(const VARIANT& v, int depth = 0) {
     return true;
 }
 
+// The most arguments a call of Brastow's passes or one of its members takes: the
+// members and the host contract take at most two.
+constexpr UINT kMaxArguments = 4;
+
 // The five values of an automation error.
 struct Error {
     HRESULT number = S_OK;
@@ -158,52 +162,61 @@ inline HRESULT raise(const Error& e) {
 }
 
 // Automation errors in the numbering script and Basic clients show as their error
-// numbers (facility control): 13 type mismatch, 6 overflow, 11 division by zero,
-// 5 invalid procedure call or argument, 7 out of memory.
+// numbers (facility control): 13 type mismatch, 6 overflow, ...
 constexpr HRESULT errorNumber(int n) { return static_cast<HRESULT>(0x800A0000u | static_cast<unsigned>(n)); }
 constexpr HRESULT kTypeMismatch = errorNumber(13);
 constexpr HRESULT kOverflow = errorNumber(6);
 constexpr HRESULT kDivisionByZero = errorNumber(11);
 constexpr HRESULT kInvalidArgument = errorNumber(5);
 constexpr HRESULT kOutOfMemory = errorNumber(7);
+constexpr HRESULT kSubscript = errorNumber(9);
+constexpr HRESULT kObjectNotSet = errorNumber(91);
+constexpr HRESULT kCantCreate = errorNumber(429);
+constexpr HRESULT kNoInterface = errorNumber(430);
+
+// Every automation error Brastow raises or describes, in one table: the number a client
+// sees, the runtime's result that is raised under that number (S_OK: none), and the
+// text the user reads. A result of the platform's that Brastow passes on unchanged is
+// its own number.
+struct KnownError {
+    HRESULT number;
+    HRESULT runtime;
+    const wchar_t* text;
+};
+inline constexpr KnownError kKnownErrors[] = {
+    {kTypeMismatch, DISP_E_TYPEMISMATCH, L"Type mismatch"},
+    {kOverflow, DISP_E_OVERFLOW, L"Overflow"},
+    {kDivisionByZero, DISP_E_DIVBYZERO, L"Division by zero"},
+    {kInvalidArgument, E_INVALIDARG, L"Invalid procedure call or argument"},
+    {kOutOfMemory, E_OUTOFMEMORY, L"Out of memory"},
+    {kSubscript, S_OK, L"Subscript out of range"},
+    {kObjectNotSet, S_OK, L"Object variable or With block variable not set"},
+    {kCantCreate, S_OK, L"ActiveX component can't create object"},
+    {kNoInterface, S_OK, L"Class doesn't support Automation or does not support expected interface"},
+    {DISP_E_BADVARTYPE, S_OK, L"Variable uses an Automation type not supported"},
+    {DISP_E_PARAMNOTOPTIONAL, S_OK, L"Argument not optional"},
+    {DISP_E_MEMBERNOTFOUND, S_OK, L"Object doesn't support this property or method"},
+    {DISP_E_UNKNOWNNAME, S_OK, L"Object doesn't support this property or method"},
+    {DISP_E_BADPARAMCOUNT, S_OK, L"Wrong number of arguments or invalid property assignment"},
+    {DISP_E_ARRAYISLOCKED, S_OK, L"This array is fixed or temporarily locked"},
+    {E_NOINTERFACE, S_OK, L"Object doesn't support this action"},
+    {E_POINTER, S_OK, L"Object variable not set"},
+    {REGDB_E_CLASSNOTREG, S_OK, L"ActiveX component can't create object"},
+};
 
 // The automation error a failure of the runtime's conversions and arithmetic is
 // raised as; other results pass unchanged.
 inline HRESULT automationError(HRESULT hr) {
-    switch (hr) {
-    case DISP_E_TYPEMISMATCH: return kTypeMismatch;
-    case DISP_E_OVERFLOW: return kOverflow;
-    case DISP_E_DIVBYZERO: return kDivisionByZero;
-    case E_INVALIDARG: return kInvalidArgument;
-    case E_OUTOFMEMORY: return kOutOfMemory;
-    default: return hr;
-    }
+    for (const KnownError& e : kKnownErrors)
+        if (e.runtime == hr && hr != S_OK) return e.number;
+    return hr;
 }
 
-// Text the user reads for the common automation failures.
+// Text the user reads for an error of the table, by its number or its runtime result.
 inline const wchar_t* describe(HRESULT hr) {
-    switch (hr) {
-    case kTypeMismatch: return L"Type mismatch";
-    case kOverflow: return L"Overflow";
-    case kDivisionByZero: return L"Division by zero";
-    case kInvalidArgument: return L"Invalid procedure call or argument";
-    case kOutOfMemory: return L"Out of memory";
-    case DISP_E_TYPEMISMATCH: return L"Type mismatch";
-    case DISP_E_OVERFLOW: return L"Overflow";
-    case DISP_E_DIVBYZERO: return L"Division by zero";
-    case E_INVALIDARG: return L"Invalid procedure call or argument";
-    case E_OUTOFMEMORY: return L"Out of memory";
-    case DISP_E_BADVARTYPE: return L"Variable uses an Automation type not supported";
-    case DISP_E_PARAMNOTOPTIONAL: return L"Argument not optional";
-    case DISP_E_MEMBERNOTFOUND: return L"Object doesn't support this property or method";
-    case DISP_E_UNKNOWNNAME: return L"Object doesn't support this property or method";
-    case DISP_E_BADPARAMCOUNT: return L"Wrong number of arguments or invalid property assignment";
-    case DISP_E_ARRAYISLOCKED: return L"This array is fixed or temporarily locked";
-    case E_NOINTERFACE: return L"Object doesn't support this action";
-    case E_POINTER: return L"Object variable not set";
-    case REGDB_E_CLASSNOTREG: return L"ActiveX component can't create object";
-    default: return nullptr;
-    }
+    for (const KnownError& e : kKnownErrors)
+        if (e.number == hr || (e.runtime == hr && hr != S_OK)) return e.text;
+    return nullptr;
 }
 
 // Raises a failure of the runtime or of arithmetic as an automation error with the
@@ -256,6 +269,19 @@ inline Error fromExcepInfo(EXCEPINFO& x, const wchar_t* fallbackSource) {
     if (!e.description.get())
         if (const wchar_t* d = describe(e.number)) e.description = Bstr(d);
     return e;
+}
+
+// Hands the error to a late-bound caller's EXCEPINFO (when it gave one), as the runtime
+// does for a failed member, and returns DISP_E_EXCEPTION; without one, the error's number.
+inline HRESULT toExcepInfo(Error& e, EXCEPINFO* x) {
+    if (!x) return e.number;
+    ZeroMemory(x, sizeof(*x));
+    x->scode = e.number;
+    x->bstrSource = e.source.detach();
+    x->bstrDescription = e.description.detach();
+    x->bstrHelpFile = e.helpFile.detach();
+    x->dwHelpContext = e.helpContext;
+    return DISP_E_EXCEPTION;
 }
 
 // COM library initialisation for the life of a scope (programs and tests).

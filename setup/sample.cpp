@@ -12,29 +12,56 @@
 
 namespace {
 
-// Where each control stands, in twips from the client area's top-left corner, with
-// its initial text and tooltip.
-struct Placement {
-    int id;
+// Where a control stands, in twips from the client area's top-left corner.
+struct Place {
     int left, top, width, height;
-    const wchar_t* text;     // initial text of a field; null keeps the caption
-    const wchar_t* tooltip;  // null: none
 };
 
-const Placement kControls[] = {
-    {IDC_LABEL4, 240, 240, 2055, 375, nullptr, L"Exposure duration in seconds"},
-    {IDC_NUMBER4, 2520, 210, 495, 285, L"2.0", nullptr},
-    {IDC_LABEL1, 240, 840, 2055, 255, nullptr, nullptr},
-    {IDC_NUMBER1, 2520, 840, 495, 285, L"20", L"Time to move in this axis"},
-    {IDC_LABEL2, 240, 1320, 1815, 255, nullptr, nullptr},
-    {IDC_NUMBER2, 2520, 1320, 495, 285, L"20", L"Time to move in this axis"},
-    {IDC_LABEL5, 240, 1800, 2055, 255, nullptr, nullptr},
-    {IDC_NUMBER5, 2520, 1800, 495, 285, L"0", nullptr},
-    {IDC_CHECK1, 240, 2400, 2535, 375, nullptr, L"Tick to enable auto backlash calculation"},
-    {IDC_LABEL3, 240, 3000, 1575, 495, nullptr, nullptr},
-    {IDC_NUMBER3, 2520, 3000, 495, 285, L"90", L"Percentage of measured backlash to correct for"},
-    {IDOK, 360, 3720, 975, 375, nullptr, nullptr},
-    {IDCANCEL, 1800, 3720, 975, 375, nullptr, nullptr},
+// How a field's text becomes its setting.
+enum class Conversion {
+    Integer,     // a 16-bit integer, halves to even
+    Single,      // a single
+    Percentage,  // a double, divided by 100 and narrowed to a single
+};
+
+// The form's fields, in the order OK converts and stores them: each with its label, its
+// initial text, its tooltips, its conversion and the setting it fills. Adding a field is
+// a row here, its two controls in sample.rc and sample_ids.h, and its setting.
+struct Field {
+    int labelId;
+    Place label;
+    const wchar_t* labelTooltip;  // null: none
+    int id;
+    Place place;
+    const wchar_t* text;  // initial text, a number written with "."
+    const wchar_t* tooltip;
+    Conversion conversion;
+    SHORT Settings::*integer;  // filled by an Integer field
+    float Settings::*single;   // filled by the others
+};
+const Field kFields[] = {
+    {IDC_LABEL1, {240, 840, 2055, 255}, nullptr, IDC_NUMBER1, {2520, 840, 495, 285}, L"20", L"Time to move in this axis",
+     Conversion::Integer, &Settings::xCalibTime, nullptr},
+    {IDC_LABEL2, {240, 1320, 1815, 255}, nullptr, IDC_NUMBER2, {2520, 1320, 495, 285}, L"20", L"Time to move in this axis",
+     Conversion::Integer, &Settings::yCalibTime, nullptr},
+    {IDC_LABEL3, {240, 3000, 1575, 495}, nullptr, IDC_NUMBER3, {2520, 3000, 495, 285}, L"90",
+     L"Percentage of measured backlash to correct for", Conversion::Percentage, nullptr, &Settings::backlashCorrection},
+    {IDC_LABEL4, {240, 240, 2055, 375}, L"Exposure duration in seconds", IDC_NUMBER4, {2520, 210, 495, 285}, L"2.0",
+     nullptr, Conversion::Single, nullptr, &Settings::calibExpTime},
+    {IDC_LABEL5, {240, 1800, 2055, 255}, nullptr, IDC_NUMBER5, {2520, 1800, 495, 285}, L"0", nullptr,
+     Conversion::Single, nullptr, &Settings::declination},
+};
+
+// The other controls.
+struct Control {
+    int id;
+    Place place;
+    const wchar_t* tooltip;
+};
+const Control kControls[] = {
+    {IDC_CHECK1, {240, 2400, 2535, 375}, L"Tick to enable auto backlash calculation"},
+    {IDOK, {360, 3720, 975, 375}, nullptr},
+    {IDCANCEL, {1800, 3720, 975, 375}, nullptr},
 };
 
 constexpr int kClientWidthTwips = 3360;
@@ -140,15 +167,14 @@ bool fits(HDC dc, HFONT font, const wchar_t* text, const RECT& box) {
 // character height smaller (the font's height is in pixels here): the largest size at
 // which every label fits.
 void fitLabels(HWND dlg, ShowContext& context) {
-    const int labels[] = {IDC_LABEL1, IDC_LABEL2, IDC_LABEL3, IDC_LABEL4, IDC_LABEL5};
     HFONT base = reinterpret_cast<HFONT>(SendMessageW(dlg, WM_GETFONT, 0, 0));
     LOGFONTW lf;
     if (!base || !GetObjectW(base, sizeof(lf), &lf)) return;
     win::WindowDC dc(dlg);
     if (!dc) return;
     auto allFit = [&](HFONT font) {
-        for (int id : labels) {
-            HWND label = GetDlgItem(dlg, id);
+        for (const Field& f : kFields) {
+            HWND label = GetDlgItem(dlg, f.labelId);
             wchar_t text[128];
             RECT box;
             GetWindowTextW(label, text, 128);
@@ -166,8 +192,35 @@ void fitLabels(HWND dlg, ShowContext& context) {
         if (!font || allFit(font.get())) break;
     }
     if (!font) return;
-    for (int id : labels) SendMessageW(GetDlgItem(dlg, id), WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), FALSE);
+    for (const Field& f : kFields) SendMessageW(GetDlgItem(dlg, f.labelId), WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), FALSE);
     context.fitted = std::move(font);
+}
+
+// Converts a field's text as the field's row says: S_OK with the setting stored.
+HRESULT store(HWND dlg, const Field& f, Settings& s) {
+    com::Var v;
+    HRESULT hr;
+    switch (f.conversion) {
+    case Conversion::Integer:
+        if (FAILED(hr = parseNumber(fieldText(dlg, f.id), VTBIT_I2, v))) return hr;
+        s.*f.integer = v.get()->iVal;
+        return S_OK;
+    case Conversion::Single:
+        if (FAILED(hr = parseNumber(fieldText(dlg, f.id), VTBIT_R4, v))) return hr;
+        s.*f.single = v.get()->fltVal;
+        return S_OK;
+    case Conversion::Percentage: {
+        // In double precision, divided by 100, narrowed to single: a quotient beyond
+        // the single range fails.
+        float fraction = 0.0f;
+        if (FAILED(hr = parseNumber(fieldText(dlg, f.id), VTBIT_R8, v)) ||
+            FAILED(hr = VarR4FromR8(v.get()->dblVal / 100.0, &fraction)))
+            return hr;
+        s.*f.single = fraction;
+        return S_OK;
+    }
+    }
+    return E_UNEXPECTED;
 }
 
 } // namespace
@@ -218,21 +271,26 @@ void SetupForm::layout(HWND dlg) {
     HWND tips = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP,
                                 CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, dlg, nullptr,
                                 runtime::instance(), nullptr);
-    for (const Placement& p : kControls) {
-        HWND c = GetDlgItem(dlg, p.id);
+    auto place = [&](int id, const Place& p, const wchar_t* text, const wchar_t* tooltip) {
+        HWND c = GetDlgItem(dlg, id);
         MoveWindow(c, twipsToPixels(p.left, dpiX), twipsToPixels(p.top, dpiY), twipsToPixels(p.width, dpiX),
                    twipsToPixels(p.height, dpiY), FALSE);
-        if (p.text) SetWindowTextW(c, inUserLocale(p.text).c_str());
-        if (p.tooltip && tips) {
+        if (text) SetWindowTextW(c, inUserLocale(text).c_str());
+        if (tooltip && tips) {
             TOOLINFOW ti = {};
             ti.cbSize = sizeof(ti);
             ti.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
             ti.hwnd = dlg;
             ti.uId = reinterpret_cast<UINT_PTR>(c);
-            ti.lpszText = const_cast<LPWSTR>(p.tooltip);
+            ti.lpszText = const_cast<LPWSTR>(tooltip);
             SendMessageW(tips, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&ti));
         }
+    };
+    for (const Field& f : kFields) {
+        place(f.labelId, f.label, nullptr, f.labelTooltip);
+        place(f.id, f.place, f.text, f.tooltip);
     }
+    for (const Control& c : kControls) place(c.id, c.place, nullptr, c.tooltip);
 
     // Centred on the owner, or on the screen's work area when the owner is our own.
     HWND owner = GetWindow(dlg, GW_OWNER);
@@ -255,30 +313,15 @@ void SetupForm::layout(HWND dlg) {
 void SetupForm::accept(HWND dlg, SetupOutcome& o) {
     // Each value is stored as soon as it is converted; a failure leaves the ones
     // before it stored and the form open.
-    com::Var v;
-    if (FAILED(parseNumber(fieldText(dlg, IDC_NUMBER1), VTBIT_I2, v))) goto refused;
-    o.xCalibTime_ = v.get()->iVal;
-    if (FAILED(parseNumber(fieldText(dlg, IDC_NUMBER2), VTBIT_I2, v))) goto refused;
-    o.yCalibTime_ = v.get()->iVal;
-    {
-        // The percentage in double precision, divided by 100, narrowed to single: a
-        // quotient beyond the single range fails.
-        float fraction = 0.0f;
-        if (FAILED(parseNumber(fieldText(dlg, IDC_NUMBER3), VTBIT_R8, v)) ||
-            FAILED(VarR4FromR8(v.get()->dblVal / 100.0, &fraction)))
-            goto refused;
-        o.backlashCorrection_ = fraction;
+    for (const Field& f : kFields) {
+        if (FAILED(store(dlg, f, o.settings_))) {
+            modal::showMessage(L"Please enter a number", dlg);
+            return;
+        }
     }
-    if (FAILED(parseNumber(fieldText(dlg, IDC_NUMBER4), VTBIT_R4, v))) goto refused;
-    o.calibExpTime_ = v.get()->fltVal;
-    if (FAILED(parseNumber(fieldText(dlg, IDC_NUMBER5), VTBIT_R4, v))) goto refused;
-    o.declination_ = v.get()->fltVal;
-    o.correctBacklash_ = IsDlgButtonChecked(dlg, IDC_CHECK1) != BST_UNCHECKED;
+    o.settings_.correctBacklash = IsDlgButtonChecked(dlg, IDC_CHECK1) != BST_UNCHECKED;
     o.dataValid_ = true;
     EndDialog(dlg, IDOK);
-    return;
-refused:
-    modal::showMessage(L"Please enter a number", dlg);
 }
 
 INT_PTR CALLBACK SetupForm::dialogProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {

@@ -4,24 +4,32 @@
 
 #include <windows.h>
 
+// The six setup values, as the form converts them and the run reads them.
+struct Settings {
+    SHORT xCalibTime = 0, yCalibTime = 0;  // durations of the X and Y moves
+    bool correctBacklash = false;          // show the backlash
+    float backlashCorrection = 0.0f;       // the entered percentage / 100
+    float calibExpTime = 0.0f;             // seconds
+    float declination = 0.0f;              // degrees
+};
+
 // What one showing of the form produced: the data-valid flag and the six values. It
 // belongs to the run that showed the form, so that two showings (a run entered again
 // from a window message, or runs in two apartments) never read each other's outcome.
 class SetupOutcome {
 public:
     bool DataValid() const { return dataValid_; }
-    SHORT GetXCalibTime() const { return xCalibTime_; }
-    SHORT GetYCalibTime() const { return yCalibTime_; }
-    bool GetCorrectBacklash() const { return correctBacklash_; }
-    float GetBacklashCorrection() const { return backlashCorrection_; }
-    float GetCalibExpTime() const { return calibExpTime_; }
-    float GetDeclination() const { return declination_; }
+    const Settings& settings() const { return settings_; }
+    SHORT GetXCalibTime() const { return settings_.xCalibTime; }
+    SHORT GetYCalibTime() const { return settings_.yCalibTime; }
+    bool GetCorrectBacklash() const { return settings_.correctBacklash; }
+    float GetBacklashCorrection() const { return settings_.backlashCorrection; }
+    float GetCalibExpTime() const { return settings_.calibExpTime; }
+    float GetDeclination() const { return settings_.declination; }
 
 private:
     friend class SetupForm;
-    SHORT xCalibTime_ = 0, yCalibTime_ = 0;
-    bool correctBacklash_ = false;
-    float backlashCorrection_ = 0.0f, calibExpTime_ = 0.0f, declination_ = 0.0f;
+    Settings settings_;
     bool dataValid_ = false;
 };
 

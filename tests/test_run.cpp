@@ -838,53 +838,60 @@ struct ReEntry {
 
 TEST_F(Run, ASecondDoModalDuringARunIsRefusedAndTheRunGoesOn) {
     // Entered again while the form is open, while the camera exposes and while the
-    // user is to click; on the same object and on a new one.
+    // user is to click; on the same object and on a new one; and entered a third time
+    // after a refusal, which must have left the first run's protection in place.
     enum class When { Form, Exposure, Click };
-    for (When when : {When::Form, When::Exposure, When::Click}) {
-        for (bool same : {true, false}) {
-            SimReset();
-            SimSetUser(TRUE, 50, 1);  // long enough for the robot's tick to fall in each wait
-            SimSetExposureMs(when == When::Exposure ? 150 : 0);
-            ReEntry host(plugIn);
-            host.sameObject = same;
-            bool posted = false;
-            int shownAtEntry = -1;
-            onTick = [&](UiRobot& robot) {
-                if (posted) return;
-                bool now = false;
-                if (when == When::Form) {
-                    now = FindWindowW(L"#32770", L"Guide star setup") != nullptr;
-                } else if (when == When::Exposure) {
-                    now = SimEntered(L"Camera.GuiderExpose") == 2 && SimEntered(L"Camera.GuiderMove") == 1;
-                } else {
-                    now = SimEntered(L"Camera.GuiderMove") == 3;
-                }
-                if (now) {
-                    shownAtEntry = static_cast<int>(robot.boxes.size());
-                    PostMessageW(host.hwnd, WM_APP, 0, 0);
-                    posted = true;
-                }
-            };
-            const int appsBefore = SimEntered(L"Create.MaxIm.Application");
-            Outcome o = run();
-            const std::string where = std::to_string(static_cast<int>(when)) + (same ? " same object" : " new object");
-            ASSERT_TRUE(posted) << where;
-            ASSERT_EQ(host.results.size(), 1u) << where;
-            const CallResult& second = host.results[0];
-            EXPECT_EQ(second.hr, DISP_E_EXCEPTION) << where;
-            EXPECT_EQ(second.error.number, static_cast<HRESULT>(0x80040201)) << where;
-            EXPECT_STREQ(second.error.source.c_str(), L"Brastow") << where;
-            EXPECT_STREQ(second.error.description.c_str(), L"A calibration is already running") << where;
-            // It showed nothing and created no host object; the first run ended as usual.
-            EXPECT_EQ(o.setupShown, 1) << where;
-            EXPECT_EQ(SimEntered(L"Create.MaxIm.Application") - appsBefore, 1) << where;
-            ASSERT_EQ(o.result.hr, S_OK) << where;
-            EXPECT_EQ(o.count(L"call Camera.GuiderExpose"), 5) << where;
-            EXPECT_EQ(o.count(L"call Camera.GuiderMove"), 4) << where;
-            EXPECT_EQ(o.messages.size(), 1u) << where;
-            EXPECT_EQ(written(L"GuiderXSpeed").vt(), VT_R8) << where;
-            onTick = nullptr;
+    struct Case { When when; bool same; size_t starts; };
+    const Case cases[] = {{When::Form, true, 1},     {When::Form, false, 1},  {When::Exposure, true, 1},
+                          {When::Exposure, false, 1}, {When::Click, true, 1}, {When::Click, false, 1},
+                          {When::Click, false, 2}};
+    for (const Case& c : cases) {
+        const When when = c.when;
+        const bool same = c.same;
+        SimReset();
+        SimSetUser(TRUE, 50, 1);  // long enough for the robot's tick to fall in each wait
+        SimSetExposureMs(when == When::Exposure ? 150 : 0);
+        ReEntry host(plugIn);
+        host.sameObject = same;
+        bool posted = false;
+        int shownAtEntry = -1;
+        onTick = [&](UiRobot& robot) {
+            if (posted) return;
+            bool now = false;
+            if (when == When::Form) {
+                now = FindWindowW(L"#32770", L"Guide star setup") != nullptr;
+            } else if (when == When::Exposure) {
+                now = SimEntered(L"Camera.GuiderExpose") == 2 && SimEntered(L"Camera.GuiderMove") == 1;
+            } else {
+                now = SimEntered(L"Camera.GuiderMove") == 3;
+            }
+            if (now) {
+                shownAtEntry = static_cast<int>(robot.boxes.size());
+                for (size_t k = 0; k < c.starts; ++k) PostMessageW(host.hwnd, WM_APP, 0, 0);
+                posted = true;
+            }
+        };
+        const int appsBefore = SimEntered(L"Create.MaxIm.Application");
+        Outcome o = run();
+        const std::string where = std::to_string(static_cast<int>(when)) + (same ? " same object" : " new object") +
+                                  ", starts " + std::to_string(c.starts);
+        ASSERT_TRUE(posted) << where;
+        ASSERT_EQ(host.results.size(), c.starts) << where;
+        for (const CallResult& refused : host.results) {
+            EXPECT_EQ(refused.hr, DISP_E_EXCEPTION) << where;
+            EXPECT_EQ(refused.error.number, static_cast<HRESULT>(0x80040201)) << where;
+            EXPECT_STREQ(refused.error.source.c_str(), L"Brastow") << where;
+            EXPECT_STREQ(refused.error.description.c_str(), L"A calibration is already running") << where;
         }
+        // It showed nothing and created no host object; the first run ended as usual.
+        EXPECT_EQ(o.setupShown, 1) << where;
+        EXPECT_EQ(SimEntered(L"Create.MaxIm.Application") - appsBefore, 1) << where;
+        ASSERT_EQ(o.result.hr, S_OK) << where;
+        EXPECT_EQ(o.count(L"call Camera.GuiderExpose"), 5) << where;
+        EXPECT_EQ(o.count(L"call Camera.GuiderMove"), 4) << where;
+        EXPECT_EQ(o.messages.size(), 1u) << where;
+        EXPECT_EQ(written(L"GuiderXSpeed").vt(), VT_R8) << where;
+        onTick = nullptr;
     }
     // The guard is released: a later run works.
     SimReset();

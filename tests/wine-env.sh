@@ -37,12 +37,16 @@ wine_can_run() {
 # winepath -w through the right loader.
 wine_path() { "$WINE" winepath.exe -w "$1" 2>/dev/null | tr -d '\r'; }
 
+# The build folder under ROOT of an edition (32 or 64 bits) built with mingw-w64 GCC.
+edition_tree() { if [ "$2" = 64 ]; then echo "$1/build-x64"; else echo "$1/build"; fi; }
+
 # The edition this machine runs, for the tool scripts: sets `bits` and `tree` (the build
 # folder under ROOT): the 32-bit one, the primary product, where 32-bit programs run;
 # else the 64-bit one.
 wine_edition() {
-  bits=32 tree=$1/build
-  if ! wine_can_run 32 2>/dev/null; then bits=64 tree=$1/build-x64; fi
+  bits=32
+  wine_can_run 32 2>/dev/null || bits=64
+  tree=$(edition_tree "$1" $bits)
 }
 
 # "$WINE" PROGRAM ARGS... with a time limit (BRASTOW_CALL_LIMIT seconds, default 180): a

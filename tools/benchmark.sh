@@ -3,7 +3,7 @@
 # reports the processor time wineserver spent meanwhile, since every message check
 # of a Wine program is a call to it.
 set -euo pipefail
-source "$(dirname "$0")/wine-env.sh"
+source "$(dirname "$0")/use-prefix.sh"
 use_wine_prefix wineprefix
 server=$(pgrep -n wineserver || true)
 ticks() { [ -n "$server" ] && awk '{print $14 + $15}' "/proc/$server/stat" || echo 0; }

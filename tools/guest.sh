@@ -9,7 +9,8 @@
 #       Makes the machine in the cache folder, or reuses it when it is there and current (its
 #       stamp names the kernel package and version and the root's package list). Installs the
 #       host packages it needs (qemu-system-x86 qemu-user-static debootstrap busybox-static)
-#       when they are missing. About five minutes and 1.2 GB from nothing.
+#       when they are missing. About fifteen minutes and 2.1 GB from nothing on a 2-core
+#       machine (measured 2026-12-10: 877 s, most of it the first boot's Wine prefixes).
 #   guest.sh run [--timeout SECONDS] [--share DIR]... [--tmpfs DIR]... [--env NAME[=VALUE]]...
 #                [--memory MB] [--console] -- COMMAND [ARGS...]
 #       Boots the machine (building it first if needed), runs COMMAND as root in it and powers
@@ -35,8 +36,14 @@
 # Needs root for `build` (apt-get, debootstrap); the debootstrap second stage runs under
 # qemu-i386-static registered in a binfmt_misc of a user namespace of its own (kernels from
 # 6.7 give each user namespace its own), so nothing is registered for the whole machine.
+#
+# The programs that run elsewhere are files of their own in guest/: the initramfs's init,
+# the namespace's script, the first boot's prefix maker, the root's fresh-prefix command
+# and the init of each run.
 set -euo pipefail
 
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/packages.sh"
 cache=${BRASTOW_GUEST_CACHE:-/var/cache/brastow-guest}
 cache=${cache%/}
 mirror=${BRASTOW_GUEST_MIRROR:-http://deb.debian.org/debian}
@@ -51,7 +58,6 @@ recipe=5
 # served over 9p, whose directory offsets overflow its readdir()).
 guest_packages=(wine wine32 wine64:amd64 cmake xvfb xauth xdotool imagemagick fonts-wine fonts-dejavu-core
                 nsis:amd64 procps iproute2)
-host_packages=(qemu-system-x86 qemu-user-static debootstrap busybox-static)
 # Kernel modules the initramfs loads (with what they depend on): the 9p root, its virtio
 # transport and the overlay that makes the read-only root writable in the guest.
 initrd_modules=(virtio_pci 9pnet_virtio 9p overlay)
@@ -60,11 +66,9 @@ msize=512000  # the largest 9p message the 6.1 kernel's virtio transport takes
 say() { echo "guest: $*" >&2; }
 die() { echo "guest: $*" >&2; exit 1; }
 
-have_package() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
-
 install_host_packages() {
   local need=() p
-  for p in "${host_packages[@]}"; do have_package "$p" || need+=("$p"); done
+  for p in "${guest_host_packages[@]}"; do have_package "$p" || need+=("$p"); done
   [ ${#need[@]} -eq 0 ] && return 0
   [ "$(id -u)" = 0 ] || die "missing host packages (${need[*]}); install them as root"
   say "installing ${need[*]}"
@@ -152,70 +156,23 @@ make_kernel() {
     esac
     echo "$base" >>"$ird/modules"
   done
-  # /init: load the modules, lay a tmpfs over the read-only 9p root, mount the run's job
-  # folder, and hand over to the job's own init script in the root.
-  cat >"$ird/init" <<EOF
-#!/bin/busybox sh
-/bin/busybox --install -s /bin
-export PATH=/bin
-mount -t proc proc /proc
-mount -t sysfs sysfs /sys
-mount -t devtmpfs devtmpfs /dev
-fail() { echo "guest init: \$*"; echo o >/proc/sysrq-trigger; sleep 30; }
-while read -r m; do insmod "/lib/modules/\$m" || echo "guest init: insmod \$m failed"; done </modules
-mount -t 9p -o ro,trans=virtio,version=9p2000.L,msize=$msize,cache=loose root /lower || fail "no root"
-mount -t tmpfs -o mode=755 tmpfs /upper || fail "no tmpfs"
-mkdir -p /upper/data /upper/work
-mount -t overlay -o lowerdir=/lower,upperdir=/upper/data,workdir=/upper/work overlay /newroot || fail "no overlay"
-mkdir -p /newroot/run/brastow-job
-mount -t 9p -o trans=virtio,version=9p2000.L,msize=$msize job /newroot/run/brastow-job || fail "no job folder"
-umount /proc /sys
-umount /dev
-exec switch_root /newroot /bin/bash /run/brastow-job/init
-EOF
+  # /init (guest/initramfs-init): load the modules, lay a tmpfs over the read-only 9p root,
+  # mount the run's job folder, and hand over to the job's own init script in the root.
+  sed "s/@MSIZE@/$msize/g" "$here/guest/initramfs-init" >"$ird/init"
   chmod 755 "$ird/init"
   (cd "$ird" && find . | sort | busybox cpio -o -H newc 2>/dev/null) | gzip -9 >"$out/initrd.img"
   say "kernel $pkg $version; initramfs modules: $(tr '\n' ' ' <"$ird/modules")"
   rm -rf "$scratch"
 }
 
-# The script that runs inside the namespace (as its root, with every uid below 65536 mapped
-# to itself): a private binfmt_misc with qemu-i386-static, the debootstrap second stage and
-# the packages. $1: the root folder; the rest: packages.
-namespace_script='
-set -euo pipefail
-root=$1; shift
-mount -t proc proc /proc
-mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
-# 32-bit x86 ELF executables and shared objects; F: the interpreter is opened now, so it
-# need not exist inside the root.
-printf "%s" ":brastow-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F" \
-  >/proc/sys/fs/binfmt_misc/register
-mount --rbind /dev "$root/dev"
-mount -t proc proc "$root/proc"
-mount -t tmpfs tmpfs "$root/tmp"
-env -i container=lxc PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root \
-  chroot "$root" /debootstrap/debootstrap --second-stage
-in_root() { env -i container=lxc PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LC_ALL=C.UTF-8 \
-  DEBIAN_FRONTEND=noninteractive chroot "$root" "$@"; }
-cp /etc/resolv.conf "$root/etc/resolv.conf"
-in_root dpkg --add-architecture amd64
-printf "#!/bin/sh\nexit 101\n" >"$root/usr/sbin/policy-rc.d"; chmod 755 "$root/usr/sbin/policy-rc.d"
-in_root apt-get -q -o APT::Sandbox::User=root update
-in_root apt-get -q -y -o APT::Sandbox::User=root install --no-install-recommends "$@"
-in_root apt-get clean
-rm -f "$root/usr/sbin/policy-rc.d"
-rm -rf "$root"/var/lib/apt/lists/* "$root"/tmp/* "$root"/var/log/*.log
-'
-
-# Runs the namespace script. `unshare --map-root-user` maps uid 0 alone, and dpkg must give
+# Runs guest/namespace.sh (the debootstrap second stage and the packages) in a namespace. `unshare --map-root-user` maps uid 0 alone, and dpkg must give
 # files to other users and groups (shadow, _apt, ...): the map is written from out here
 # once the namespace exists.
 in_namespace() {
   local me; me=$(readlink /proc/self/ns/user)
   unshare --user --mount --pid --fork --kill-child --propagation private \
-    bash -c 'until grep -q . /proc/self/uid_map; do sleep 0.05; done; exec bash -c "$0" guest-namespace "$@"' \
-    "$namespace_script" "$@" >>"$log" 2>&1 &
+    bash -c 'until grep -q . /proc/self/uid_map; do sleep 0.05; done; exec bash "$0" "$@"' \
+    "$here/guest/namespace.sh" "$@" >>"$log" 2>&1 &
   ns_pid=$!
   local i
   for i in $(seq 1 200); do
@@ -266,10 +223,10 @@ build() {
   # (The folder is shared into the guest at its host path: the root itself is read-only there.)
   local prefixes=$tmp/root/var/lib/brastow-guest
   mkdir -p "$prefixes"
-  shares=("$prefixes")
-  timeout=900 memory=4096 boot "$tmp" bash -c "$make_prefixes" make-prefixes "$prefixes" >"$tmp/first-boot" 2>>"$log" ||
+  # (The script goes as text: nothing of this machine's is shared at the first boot.)
+  boot "$tmp" --timeout 900 --memory 4096 --share "$prefixes" -- \
+    bash -c "$(cat "$here/guest/make-prefixes.sh")" make-prefixes "$prefixes" >"$tmp/first-boot" 2>>"$log" ||
     die "the new machine does not run Wine (see $log)"
-  shares=()
   local answer; answer=$(tr '\n' ' ' <"$tmp/first-boot"); rm "$tmp/first-boot"
   echo "first boot: $answer" >>"$log"
   expected_stamp >"$tmp/stamp"
@@ -282,74 +239,11 @@ build() {
   say "built $cache in $((SECONDS - start)) s ($(du -sh "$cache" | cut -f1)): $answer"
 }
 
-# Run in the first boot: a 32-bit (win32) and a 64-bit (win64) prefix, side by side, made on
-# the guest's tmpfs and copied into the root ($1), with the Wine versions on stdout. Wine
-# copies its own DLLs into a prefix (700 MB, 1.3 GB for win64, which the guest writes over 9p
-# at 3 MB/s): the copies become links to Wine's files (measured: a prefix so made runs the
-# suites), and a prefix is some tens of MB.
-make_prefixes='
-set -e
-out=$1
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" HOME=/root
-links() {  # FOLDER WINE-DLL-FOLDER: each file the same as Wine'"'"'s own becomes a link to it
-  local f src
-  for f in "$1"/*; do
-    [ -f "$f" ] && [ ! -L "$f" ] || continue
-    src=$2/${f##*/}
-    if [ -f "$src" ] && cmp -s "$f" "$src"; then ln -sf "$src" "$f"; fi
-  done
-}
-make_prefix() {  # BITS: the prefix, and its line in /tmp/madeBITS
-  local bits=$1 windows
-  export WINEPREFIX=/tmp/prefix$bits
-  if [ $bits = 32 ]; then export WINEARCH=win32 WINE=/usr/lib/wine/wine; else export WINEARCH=win64 WINE=/usr/lib/wine/wine64; fi
-  "$WINE" wineboot -i </dev/null >/dev/null 2>&1
-  wineserver -w
-  [ -f $WINEPREFIX/system.reg ] || { echo "no $bits-bit prefix" >&2; exit 1; }
-  windows=$WINEPREFIX/drive_c/windows
-  if [ $bits = 32 ]; then
-    links $windows/system32 /usr/lib/i386-linux-gnu/wine/i386-windows
-    links $windows /usr/lib/i386-linux-gnu/wine/i386-windows
-  else
-    links $windows/system32 /usr/lib/x86_64-linux-gnu/wine/x86_64-windows
-    links $windows/syswow64 /usr/lib/i386-linux-gnu/wine/i386-windows
-    links $windows /usr/lib/x86_64-linux-gnu/wine/x86_64-windows
-  fi
-  cp -a $WINEPREFIX "$out/prefix$bits"
-  echo "$("$WINE" --version) ($bits-bit, $(du -sh "$out/prefix$bits" | cut -f1))" >/tmp/made$bits
-}
-# Both at once: each keeps about one of the two processors busy.
-make_prefix 32 & first=$!
-make_prefix 64 & second=$!
-wait $first; wait $second
-cat /tmp/made32 /tmp/made64
-'
-
-# A command in the root that gives a folder a fresh Wine prefix from those made at the
+# A command in the root (guest/fresh-prefix.sh) that gives a folder a fresh Wine prefix from those made at the
 # first boot, copy-on-write in RAM (an overlay over the read-only one): a prefix in
 # no time instead of a minute or two. tests/wine-prefix.sh uses it where it is there.
 install_fresh_prefix() {
-  cat >"$1/usr/local/bin/brastow-fresh-prefix" <<'END'
-#!/bin/bash
-# brastow-fresh-prefix DIR BITS: DIR becomes a fresh BITS-bit Wine prefix.
-set -eu
-dir=$(realpath -m "$1") bits=$2
-template=/var/lib/brastow-guest/prefix$bits
-[ -f "$template/system.reg" ] || { echo "brastow-fresh-prefix: no $template" >&2; exit 1; }
-# One at a time: two trees' suites ask for prefixes at once, and the first one to come
-# must not mount the layers' tmpfs over the other's layer.
-exec 8>/run/brastow-fresh-prefix.lock
-flock 8
-while mountpoint -q "$dir"; do umount -l "$dir"; done  # an earlier fresh prefix here
-mkdir -p "$dir"
-# The overlay's upper layer must not itself be on an overlay (the root is one): a tmpfs.
-layers=/run/brastow-prefixes
-mountpoint -q "$layers" || { mkdir -p "$layers" && mount -t tmpfs -o mode=700 tmpfs "$layers"; }
-layer=$(mktemp -d "$layers/prefix.XXXXXX")
-mkdir "$layer/data" "$layer/work"
-mount -t overlay -o "lowerdir=$template,upperdir=$layer/data,workdir=$layer/work" overlay "$dir"
-END
-  chmod 755 "$1/usr/local/bin/brastow-fresh-prefix"
+  install -m 755 "$here/guest/fresh-prefix.sh" "$1/usr/local/bin/brastow-fresh-prefix"
 }
 
 # On every exit: nothing left running, no temporary folder left.
@@ -385,10 +279,26 @@ trap 'signal_status=143; exit 143' TERM
 
 # ---- run --------------------------------------------------------------------------------
 
-# These, set by `run` (or by `build` for its first boot), say what a boot shares and runs.
-timeout=3600 memory=4096 console=0 shares=() tmpfs=() envs=()
-
 run() {
+  # A newer kernel in the package index is taken up by the next `build`, not here.
+  if ! cache_usable; then
+    if cache_complete && [ "$(id -u)" != 0 ]; then
+      say "warning: $cache is not current; using it as it is"
+    else
+      build
+    fi
+  fi
+  mkdir -p "$(dirname "$cache")"
+  exec 9>>"$cache.lock"
+  flock -s 9
+  boot "$cache" "$@"
+}
+
+# boot MACHINE [run's options] -- COMMAND...: one guest of the machine in folder MACHINE,
+# for one command.
+boot() {
+  local machine=$1; shift
+  local timeout=3600 memory=4096 console=0 shares=() tmpfs=() envs=()
   while [ $# -gt 0 ]; do
     case $1 in
       --timeout) timeout=${2:?}; shift 2;;
@@ -406,23 +316,6 @@ run() {
   local s
   for s in "${shares[@]}" "${tmpfs[@]}"; do [ "$s" != / ] || die "/ cannot be shared or covered"; done
 
-  # A newer kernel in the package index is taken up by the next `build`, not here.
-  if ! cache_usable; then
-    if cache_complete && [ "$(id -u)" != 0 ]; then
-      say "warning: $cache is not current; using it as it is"
-    else
-      build
-    fi
-  fi
-  mkdir -p "$(dirname "$cache")"
-  exec 9>>"$cache.lock"
-  flock -s 9
-  boot "$cache" "$@"
-}
-
-# boot MACHINE COMMAND...: one guest of the machine in folder MACHINE, for one command.
-boot() {
-  local machine=$1; shift
   job=$(mktemp -d "${TMPDIR:-/tmp}/brastow-guest.XXXXXX")
 
   # What the guest is to do, NUL-separated so that any text survives.
@@ -444,7 +337,7 @@ boot() {
   hostname >"$job/hostname"
   echo "$timeout" >"$job/timeout"
   : >"$job/stdout"; : >"$job/stderr"; : >"$job/console"
-  write_job_init "$job/init"
+  cp "$here/guest/job-init.sh" "$job/init"
 
   local virtfs=(-virtfs "local,path=$(qemu_escape "$machine/root"),mount_tag=root,security_model=passthrough,readonly=on,id=root"
                 -virtfs "local,path=$(qemu_escape "$job"),mount_tag=job,security_model=passthrough,id=job")
@@ -496,50 +389,6 @@ boot() {
 
 # qemu's option values double a comma.
 qemu_escape() { printf '%s' "${1//,/,,}"; }
-
-# PID 1 of the guest, in the root: mounts, the command, its status, power off.
-write_job_init() {
-  cat >"$1" <<'EOF'
-#!/bin/bash
-job=/run/brastow-job
-off() { sync; echo o >/proc/sysrq-trigger; while :; do sleep 60; done; }
-mount -t proc proc /proc
-mount -t sysfs sysfs /sys
-mount -t devtmpfs devtmpfs /dev
-mkdir -p /dev/pts /dev/shm
-mount -t devpts -o gid=5,mode=620,ptmxmode=666 devpts /dev/pts
-mount -t tmpfs -o mode=1777 tmpfs /dev/shm
-mount -t tmpfs -o mode=1777 tmpfs /tmp
-hostname "$(cat $job/hostname)" 2>/dev/null  # the host's: Wine writes it into each prefix
-ip link set lo up 2>/dev/null
-# Shared folders with the page cache (cache=loose): without it (cache=none or mmap) Wine
-# loads the larger .exe files from them with pages of zeros (test_comhelp.exe, 3 MB, faults
-# in main; a 230 KB one runs), while the same file copied to /tmp runs. The price: changes
-# the host makes to a shared folder while the guest runs may not be seen in the guest.
-while IFS= read -r -d '' tag && IFS= read -r -d '' path; do
-  mkdir -p "$path"
-  mount -t 9p -o trans=virtio,version=9p2000.L,msize=512000,cache=loose "$tag" "$path" ||
-    echo "guest: cannot mount $path" >>$job/stderr
-done <$job/mounts
-made=()
-while IFS= read -r -d '' path; do
-  [ -d "$path" ] || { mkdir -p "$path" && made+=("$path"); }
-  mount -t tmpfs -o mode=755 tmpfs "$path" || echo "guest: no tmpfs on $path" >>$job/stderr
-done <$job/tmpfs
-cmd=()
-while IFS= read -r -d '' arg; do cmd+=("$arg"); done <$job/command
-env=()
-while IFS= read -r -d '' v; do env+=("$v"); done <$job/env
-cd "$(cat $job/cwd)" 2>/dev/null || cd /
-env -i "${env[@]}" timeout --kill-after=10 "$(cat $job/timeout)" "${cmd[@]}" </dev/null >$job/stdout 2>>$job/stderr
-status=$?
-cd /
-# Folders made only to lay a tmpfs on are not left in the host's tree.
-for path in "${made[@]}"; do umount "$path" 2>/dev/null && rmdir "$path" 2>/dev/null; done
-echo $status >$job/status.new && mv $job/status.new $job/status
-off
-EOF
-}
 
 status() {
   echo "cache: $cache"

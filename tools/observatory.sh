@@ -10,7 +10,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 if [ "${1:-}" = --demo ]; then
   dir=${2:?"--demo needs a folder for the screenshots"}
-  source "$root/tools/wine-env.sh"
+  source "$root/tools/use-prefix.sh"
   bash "$root/tools/build.sh" >/dev/null
   wine_edition "$root"
   env -u DISPLAY BRASTOW_GUI_VERBOSE=1 bash "$root/tests/gui-test.sh" "$bits" "$tree" --shots "$dir"
@@ -23,6 +23,6 @@ if [ -z "${DISPLAY:-}" ]; then
        "bash tools/observatory.sh --demo DIR" >&2
   exit 2
 fi
-source "$root/tools/wine-env.sh"
+source "$root/tools/use-prefix.sh"
 use_wine_prefix wineprefix-gui x11
 "$WINE" hostdriver.exe --visible "$@" </dev/null

@@ -13,7 +13,7 @@ if [ "${1:-}" = --edition ]; then
   edition=${2:?--edition takes 32 or 64}; shift 2
   case $edition in 32|64) ;; *) echo "run.sh: --edition takes 32 or 64" >&2; exit 2;; esac
 fi
-source "$here/wine-env.sh"
+source "$here/use-prefix.sh"
 if [ "$edition" = 32 ] && [ -z "${BRASTOW_NO_BUILD:-}" ] && ! wine_can_run 32 2>/dev/null; then
   bash "$here/build.sh" >/dev/null
   echo "(this machine cannot run 32-bit programs: the 32-bit edition runs in the emulated PC)" >&2

@@ -3,7 +3,7 @@
 # Does nothing for packages that are already there.
 set -euo pipefail
 need=()
-have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
+source "$(dirname "$0")/packages.sh"
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   dpkg --add-architecture i386
   updated=0
@@ -15,7 +15,7 @@ fi
 for p in cmake make python3 g++-mingw-w64-i686 g++-mingw-w64-x86-64-posix mingw-w64-tools libwine-dev \
          clang-19 lld-19 llvm-19 \
          wine wine64 xvfb xauth fonts-wine imagemagick xdotool nsis googletest python3-mpmath; do
-  have "$p" || need+=("$p")
+  have_package "$p" || need+=("$p")
 done
 if [ ${#need[@]} -gt 0 ] || [ "${updated:-1}" = 0 ]; then
   export DEBIAN_FRONTEND=noninteractive
@@ -32,7 +32,7 @@ fi
 # for version, which fails while the i386 index lags behind (a mirror in sync), and a
 # machine whose kernel runs no 32-bit programs has no use for it. Without it the 32-bit
 # edition's Windows programs run in the emulated PC below, as where the kernel refuses them.
-if ! have wine32:i386; then
+if ! have_package wine32:i386; then
   if ! DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends wine32:i386 >/dev/null 2>&1; then
     echo "setup: wine32:i386 could not be installed: the 32-bit edition's tests run in the emulated PC" >&2
   fi
@@ -43,7 +43,7 @@ fi
 source "$(dirname "$0")/../tests/wine-env.sh"
 if ! wine_can_run 32 2>/dev/null; then
   guest=()
-  for p in qemu-system-x86 qemu-user-static debootstrap busybox-static; do have "$p" || guest+=("$p"); done
+  for p in "${guest_host_packages[@]}"; do have_package "$p" || guest+=("$p"); done
   if [ ${#guest[@]} -gt 0 ]; then
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${guest[@]}" >/dev/null
   fi

@@ -6,10 +6,7 @@ namespace host {
 namespace {
 
 using errors::kSource;
-constexpr HRESULT kCantCreate = com::errorNumber(429);      // ActiveX component can't create object
-constexpr HRESULT kNoInterface = com::errorNumber(430);     // object does not support the interface
-constexpr HRESULT kSubscript = com::errorNumber(9);         // subscript out of range
-constexpr UINT kMaxArguments = 4;                            // the contract passes at most two
+using com::kMaxArguments;
 
 bool isNaN(const VARIANT& v) {
     switch (v.vt) {
@@ -42,10 +39,11 @@ HRESULT Object::create(const wchar_t* progId, Object& out) {
         com::Error e = com::takeError(hr, kSource);
         if (e.number == REGDB_E_CLASSNOTREG || e.number == CO_E_CLASSSTRING || e.number == REGDB_E_READREGDB ||
             e.number == CO_E_SERVER_EXEC_FAILURE) {
-            e.number = kCantCreate;
+            e.number = com::kCantCreate;
             e.source = com::Bstr(kSource);
         }
-        com::Bstr text(L"ActiveX component can't create object: ");
+        com::Bstr text(com::describe(com::kCantCreate));
+        text.append(L": ");
         text.append(progId);
         e.description = text;
         return com::raise(e);
@@ -57,16 +55,14 @@ HRESULT Object::as(REFIID iid, Object& out) const {
     com::Ptr<IDispatch> p;
     HRESULT hr = d_ ? d_->QueryInterface(iid, p.putVoid()) : E_POINTER;
     if (FAILED(hr) || !p) {
-        return errors::raise(d_ ? kNoInterface : com::errorNumber(91),
-                          d_ ? L"Class doesn't support Automation or does not support expected interface"
-                             : L"Object variable or With block variable not set");
+        return errors::raise(d_ ? com::kNoInterface : com::kObjectNotSet);
     }
     out = Object(std::move(p));
     return S_OK;
 }
 
 HRESULT Object::invoke(Member m, WORD flags, VARIANT* args, UINT count, bool put, com::Var* out) const {
-    if (!d_) return errors::raise(com::errorNumber(91), L"Object variable or With block variable not set");
+    if (!d_) return errors::raise(com::kObjectNotSet);
     DISPID id = m.id;
     HRESULT hr;
     if (m.name) {
@@ -182,7 +178,7 @@ HRESULT toObject(const com::Var& v, Object& out) {
     HRESULT hr = convert(v, VT_DISPATCH, c);
     if (FAILED(hr)) return hr;
     if (!c.get()->pdispVal)
-        return errors::raise(com::errorNumber(91), L"Object variable or With block variable not set");
+        return errors::raise(com::kObjectNotSet);
     out = Object(com::Ptr<IDispatch>(c.get()->pdispVal));
     return S_OK;
 }
@@ -212,7 +208,7 @@ HRESULT arrayElement(const com::Var& array, LONG index, com::Var& out) {
     SAFEARRAY* sa = a.get()->parray;
     // An array of more dimensions has no element 6 of its own: indexed with one
     // subscript, as the contract reads it, it is out of range, as for a Basic client.
-    if (SafeArrayGetDim(sa) != 1) return errors::raise(kSubscript, L"Subscript out of range");
+    if (SafeArrayGetDim(sa) != 1) return errors::raise(com::kSubscript);
     // The element is copied by the array's own description, never by the variant's tag:
     // a tag that disagrees with the array's element type, an array without one or one of
     // another element size is refused before anything is copied.
@@ -225,7 +221,7 @@ HRESULT arrayElement(const com::Var& array, LONG index, com::Var& out) {
         return errors::raiseRuntimeFailure(DISP_E_TYPEMISMATCH);
     LONG lo = 0, hi = -1;
     if (FAILED(SafeArrayGetLBound(sa, 1, &lo)) || FAILED(SafeArrayGetUBound(sa, 1, &hi)) || index < lo || index > hi)
-        return errors::raise(kSubscript, L"Subscript out of range");
+        return errors::raise(com::kSubscript);
     VARIANT& o = *out.put();
     if (element == VT_VARIANT) {
         hr = SafeArrayGetElement(sa, &index, &o);

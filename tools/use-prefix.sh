@@ -9,8 +9,7 @@ source "$root/tests/wine-env.sh"
 use_wine_prefix() {
   [ -n "${BRASTOW_NO_BUILD:-}" ] || bash "$root/tools/build.sh" >/dev/null
   if [ -n "${3:-}" ]; then
-    bits=$3 tree=$root/build
-    [ "$bits" = 64 ] && tree=$root/build-x64
+    bits=$3 tree=$(edition_tree "$root" "$bits")
     wine_can_run "$bits" || exit 1
   else
     wine_edition "$root"
