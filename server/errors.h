@@ -11,14 +11,12 @@ inline constexpr wchar_t kSource[] = L"Brastow";
 
 // Raises `number` with the source "Brastow" and `description` (the standard text of the
 // number when null). Returns the number.
-inline HRESULT raise(HRESULT number, const wchar_t* description = nullptr) {
-    return com::raise(number, kSource, description);
-}
+HRESULT raise(HRESULT number, const wchar_t* description = nullptr);
 
 // Raises a failure of the automation runtime's conversions or arithmetic
 // (DISP_E_TYPEMISMATCH, DISP_E_OVERFLOW, ...) under the number clients know for it.
 // Returns that number.
-inline HRESULT raiseRuntimeFailure(HRESULT hr) { return raise(com::automationError(hr)); }
+HRESULT raiseRuntimeFailure(HRESULT hr);
 
 // Refusal of a second calibration while one is in progress in the process
 // (vbObjectError + 513, the first number a component gives its own errors).
