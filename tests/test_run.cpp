@@ -1381,25 +1381,47 @@ TEST_F(Run, StopEndsTheRunAtItsNextWaitQuietly) {
     onCall = nullptr;
 }
 
+namespace {
+// Refuses the making of the panel's window on this thread, as a system out of resources would.
+HHOOK g_panelRefused = nullptr;
+LRESULT CALLBACK refusePanel(int code, WPARAM wp, LPARAM lp) {
+    if (code == HCBT_CREATEWND) {
+        const wchar_t* cls = reinterpret_cast<CBT_CREATEWNDW*>(lp)->lpcs->lpszClass;
+        if (!IS_INTRESOURCE(cls) && lstrcmpW(cls, BRASTOW_PANEL_CLASS) == 0) return 1;
+    }
+    return CallNextHookEx(g_panelRefused, code, wp, lp);
+}
+} // namespace
+
 TEST_F(Run, ThePanelComesWithAnAcceptedFormAndGoesWithTheRun) {
-    // Every way out: the panel was there, and is gone when DoModal returns (run() checks).
-    struct Case { const char* what; std::function<void()> arrange; SetupEntry entry; bool shown; };
+    // Every way out: the panel was there, and is gone when DoModal returns (run() checks);
+    // a panel that cannot be made leaves the run as it is.
+    struct Case { const char* what; std::function<void()> arrange; SetupEntry entry; bool shown; int moves; };
     SetupEntry cancel;
     cancel.close = SetupEntry::Close::Cancel;
     const Case cases[] = {
-        {"result", [] {}, SetupEntry{}, true},
-        {"cancelled form", [] {}, cancel, false},
-        {"camera not linked", [] { SimSetLink(FALSE); }, SetupEntry{}, true},
-        {"no guide image", [] { SimSetDocuments(2, L"Main Image"); }, SetupEntry{}, true},
-        {"host error", [] { SimFailOn(L"Camera.GuiderMove", 2, E_FAIL, L"mount fault"); }, SetupEntry{}, true},
+        {"result", [] {}, SetupEntry{}, true, 4},
+        {"cancelled form", [] {}, cancel, false, 0},
+        {"camera not linked", [] { SimSetLink(FALSE); }, SetupEntry{}, true, 0},
+        {"no guide image", [] { SimSetDocuments(2, L"Main Image"); }, SetupEntry{}, true, 2},
+        {"host error", [] { SimFailOn(L"Camera.GuiderMove", 2, E_FAIL, L"mount fault"); }, SetupEntry{}, true, 2},
         {"division by zero", [] { SimSetUser(TRUE, 1, 1); const double still[5][2] = {}; scriptPoints(still); },
-         SetupEntry{}, true},
+         SetupEntry{}, true, 4},
+        {"panel refused", [] { g_panelRefused = SetWindowsHookExW(WH_CBT, refusePanel, nullptr, GetCurrentThreadId()); },
+         SetupEntry{}, false, 4},
     };
     for (const Case& c : cases) {
         SimReset();
         SimSetUser(TRUE, 1, 1);
         c.arrange();
         Outcome o = run(c.entry);
+        if (g_panelRefused) UnhookWindowsHookEx(g_panelRefused);
+        g_panelRefused = nullptr;
         EXPECT_EQ(o.panelSeen(), c.shown) << c.what;
+        EXPECT_EQ(o.count(L"call Camera.GuiderMove"), c.moves) << c.what;
+        if (c.moves == 4 && c.shown == false) {
+            EXPECT_EQ(o.result.hr, S_OK) << c.what;
+            EXPECT_EQ(written(L"GuiderYSpeed").vt(), VT_R4) << c.what << ": the run goes on without its panel";
+        }
     }
 }
