@@ -17,33 +17,63 @@ if [ "$mode" = stop ]; then
 fi
 wine_env "$bits" "${WINEPREFIX:-$build/wineprefix}" || exit
 
+# What each Wine step prints goes to a log beside the prefix; a step that fails is named,
+# with the end of its output.
+log=$WINEPREFIX.log
+: >"$log"
+step() {
+  echo "== $*" >>"$log"
+  local rc=0
+  "$@" </dev/null >>"$log" 2>&1 || rc=$?
+  if [ $rc != 0 ]; then
+    echo "wine-prefix: '$*' failed (status $rc); its output:" >&2
+    sed -n '/^== /h; /^== /!H; ${x; p}' "$log" | tail -n 25 >&2
+  fi
+  return $rc
+}
+# A server that is there and one that is gone both do.
+stop_server() { quiet wineserver -k || true; quiet wineserver -w || true; }
+
 # Headless unless a display is asked for: message boxes and dialogs still run their
 # modal loops, unseen.
 driver=null
 [ -n "${BRASTOW_DISPLAY:-}" ] && driver=x11
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  # The emulated PC (tools/guest.sh) has prefixes made once, given copy-on-write.
-  if command -v brastow-fresh-prefix >/dev/null; then
-    brastow-fresh-prefix "$WINEPREFIX" "$bits"
-  else
-    quiet "$WINE" wineboot -i
-    quiet wineserver -w || true
+fresh=0
+prepare() {
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    fresh=1
+    # The emulated PC (tools/guest.sh) has prefixes made once, given copy-on-write.
+    if command -v brastow-fresh-prefix >/dev/null; then
+      step brastow-fresh-prefix "$WINEPREFIX" "$bits" || return
+    else
+      step "$WINE" wineboot -i || return
+      quiet wineserver -w || true
+    fi
   fi
+  quiet wineserver -p || true
+  step "$WINE" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /t REG_SZ /d "$driver" /f || return
+  step "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f || return
+  # A display of BRASTOW_DPI dots per inch (default 96).
+  step "$WINE" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "${BRASTOW_DPI:-96}" /f || return
+  # The display driver is chosen when the desktop starts: restart it with the setting.
+  stop_server
+  quiet wineserver -p || true
+  step "$WINE" wineboot
+}
+# A Wine step can fail for a reason of the moment (measured once in CI, on a machine busy
+# with the emulated PC: a fresh prefix's start failed within a second). The prefix is
+# prepared a second time, from a stopped server, before the fixture gives up: a prefix
+# made here is made again from nothing.
+if ! prepare; then
+  echo "wine-prefix: preparing $WINEPREFIX again" >&2
+  stop_server
+  [ $fresh = 0 ] || rm -rf --one-file-system "$WINEPREFIX"
+  prepare || { echo "wine-prefix: $WINEPREFIX could not be prepared (log: $log)" >&2; exit 1; }
 fi
-quiet wineserver -p || true
-quiet "$WINE" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /t REG_SZ /d "$driver" /f
-quiet "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f
-# A display of BRASTOW_DPI dots per inch (default 96).
-quiet "$WINE" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "${BRASTOW_DPI:-96}" /f
-# The display driver is chosen when the desktop starts: restart it with the setting.
-quiet wineserver -k || true
-quiet wineserver -w || true
-quiet wineserver -p || true
-quiet "$WINE" wineboot
 [ -n "${BRASTOW_NO_REGISTER:-}" ] && exit 0
 for dll in "$build/brastow.dll" "$build/maximsim.dll"; do
   if [ -f "$dll" ]; then
-    "$WINE" regsvr32 /s "$(wine_path "$dll")" </dev/null >/dev/null 2>&1 || {
+    step "$WINE" regsvr32 /s "$(wine_path "$dll")" || {
       echo "registration of $dll failed" >&2; exit 1; }
   fi
 done
