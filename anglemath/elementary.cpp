@@ -30,12 +30,12 @@
 //   terms have the same sign, or the difference is at least a third of their sum: sin c
 //   >= 2 |cos c sin t| for k >= 1) and adds u: 12.1u; the reduction's error passes on at
 //   most unchanged (r cot r and r tan r are at most 1 for |r| <= pi/4): 16u in all,
-//   claimed 2^8 u: 32n - 8 bits.
+//   claimed 2^(8-32n): 32n - 8 bits (u = 2^(1-32n), bigfloat.h).
 // - atan, first precision: 1/(1 + y c) within 4u (bigfloat::reciprocal), t within 5.2u,
 //   atan t within 7.3u, the sum with atan c (magnified at most 3 times) 23u, and pi/2
-//   minus it (magnified at most 3 times) 71u; claimed 2^10 u: 32n - 10 bits.
+//   minus it (magnified at most 3 times) 71u; claimed 2^(10-32n): 32n - 10 bits.
 // - The other precisions: the rational series add one rounding per term (up to about
-//   1100 terms for atan c at 32 words), claimed 2^16 u: 32n - 16 bits.
+//   1100 terms for atan c at 32 words), claimed 2^(16-32n): 32n - 16 bits.
 // Tests check these bounds against the 32-word results for every argument they use.
 #include "anglemath/elementary.h"
 
@@ -58,9 +58,10 @@ struct Word3 {
 constexpr int kFirst = 3;  // words of the first precision, the one with tables
 constexpr int kTableWords = 72;
 
-// The bits of a result at n words that the bounds above leave, 32n minus these (u is
-// about 2^-32n): the reduction's 3u, sine and cosine at the first precision 2^8 u, the
-// arctangent there 2^10 u, the other precisions' series 2^16 u.
+// The bits of a result at n words that the bounds above leave: 32n minus these, each
+// bound being below 2^(these - 32n): the reduction's 3u = 6 * 2^-32n, sine and cosine at
+// the first precision 16u = 2^(5-32n), the arctangent there 71u, the other precisions'
+// series 2^(16-32n) (u = 2^(1-32n)).
 constexpr int kReductionLostBits = 3;
 constexpr int kSinCosFirstLostBits = 8;
 constexpr int kAtanFirstLostBits = 10;

@@ -1,8 +1,8 @@
 // The calibration solution: camera angle, guide speeds and backlash from the five
 // sample points, in the single and double precision each value is defined in. The
 // stages run in the order of their definition, so a failure surfaces at the first
-// step that meets it: differences, angle, lengths, the speeds before their signs,
-// backlash, signs, speeds, the report, the writes.
+// step that meets it: differences, angle, lengths, backlash with the speeds before
+// their signs, signs, speeds, the report, the writes.
 #include "plugin/run.h"
 #include "plugin/panel.h"
 #include "anglemath/checked.h"
@@ -95,25 +95,29 @@ HRESULT lengths(const Moves& m, Lengths& l) {
     return checked(l.d4, [&] { return static_cast<float>(elementary::sqrt(static_cast<double>(squares(m.dx4, m.dy4)))); });
 }
 
-// The speeds before their signs: only the outgoing moves (1 and 3) give them. A
-// calibration time of 0 ends the run here with a division by zero, before any message
-// or write.
-HRESULT speedBases(const Lengths& l, const Settings& s, Bases& bases) {
-    HRESULT hr = quotient(bases.x, l.d1, static_cast<double>(s.xCalibTime));
-    return FAILED(hr) ? hr : quotient(bases.y, l.d3, static_cast<float>(s.yCalibTime));
+// The speed before its sign of one axis: the outgoing move's length per unit of its
+// calibration time (only the outgoing moves, 1 and 3, give the speeds). A calibration
+// time of 0 ends the run here with a division by zero, before any message or write.
+template <class T, class Time>
+HRESULT speedBase(T& base, T length, Time time) {
+    return quotient(base, length, static_cast<T>(time));
 }
 
 // Backlash (shown only when asked for, always computed): the length lost on the return
-// move, times the fraction, in units of calibration time. A zero-length outgoing move
-// ends the run here with a division by zero, before any message or write.
-HRESULT backlash(const Lengths& l, const Settings& s, const Bases& bases, Solution& out) {
+// move, times the fraction, in units of calibration time; each axis's speed base comes
+// between its lost length and its backlash, so that of two failures on an axis the
+// first in that order is the one reported. A zero-length outgoing move ends the run
+// here with a division by zero, before any message or write.
+HRESULT backlash(const Lengths& l, const Settings& s, Bases& bases, Solution& out) {
     const float frac = s.backlashCorrection;
     double xLost;
     float yLost;
     HRESULT hr;
     if (FAILED(hr = checked(xLost, [&] { return std::fabs(static_cast<double>(frac) * (l.d1 - l.d2)); }))) return hr;
+    if (FAILED(hr = speedBase(bases.x, l.d1, s.xCalibTime))) return hr;
     if (FAILED(hr = quotient(out.xBacklash, xLost, bases.x))) return hr;
     if (FAILED(hr = checked(yLost, [&] { return std::fabs((l.d3 - l.d4) * frac); }))) return hr;
+    if (FAILED(hr = speedBase(bases.y, l.d3, s.yCalibTime))) return hr;
     return quotient(out.yBacklash, yLost, bases.y);
 }
 
@@ -188,7 +192,6 @@ HRESULT applySolution(_PlugIn* self, const host::Object& camera, const Settings&
     if (FAILED(hr = differences(p, m))) return hr;
     if (FAILED(hr = cameraAngle(self, m, r.angle))) return hr;
     if (FAILED(hr = lengths(m, l))) return hr;
-    if (FAILED(hr = speedBases(l, s, bases))) return hr;
     if (FAILED(hr = backlash(l, s, bases, r))) return hr;
     if (FAILED(hr = speeds(self, m, bases, s, r))) return hr;
     panel.solved();

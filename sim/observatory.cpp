@@ -57,7 +57,6 @@ void Observatory::reset() {
     scriptedClicks.clear();
     scriptedMeasurements.clear();
     declinationReadings.clear();
-    moveResult.clear();
     linkWorks = true;
     linked = false;
     exposureMs = 0;

@@ -55,7 +55,6 @@ public:
     std::map<size_t, std::pair<Var, Var>> scriptedClicks;
     std::map<size_t, Var> scriptedMeasurements;
     std::vector<Var> declinationReadings;
-    Var moveResult;  // what "GuiderMove" returns; empty: True
     bool linkWorks = true, linked = false;
     int exposureMs = 0;
     bool userOn = true;

@@ -44,8 +44,6 @@ SIM_API void SimScriptClick(int pass, const VARIANT* x, const VARIANT* y);
 SIM_API void SimScriptMeasurement(int pass, const VARIANT* result);
 // Successive readings of "GuiderDeclination" (after them: the sky's declination).
 SIM_API void SimScriptDeclination(const VARIANT* readings, int count);
-// What "GuiderMove" returns from now on (copied; VT_EMPTY: True, as the host does).
-SIM_API void SimScriptMoveResult(const VARIANT* result);
 SIM_API void SimSetLink(BOOL works);
 // Exposure length: wall-clock milliseconds, or 0 for exposures that are finished
 // when first asked.

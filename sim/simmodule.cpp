@@ -69,11 +69,6 @@ SIM_API void SimScriptDeclination(const VARIANT* readings, int count) {
         list.push_back(v);
     }
 }
-SIM_API void SimScriptMoveResult(const VARIANT* result) {
-    Var& v = Observatory::get().moveResult;
-    v.clear();
-    VariantCopy(v.get(), const_cast<VARIANT*>(result));
-}
 SIM_API void SimSetLink(BOOL works) { Observatory::get().linkWorks = works != FALSE; }
 SIM_API void SimSetExposureMs(int ms) { Observatory::get().exposureMs = ms; }
 SIM_API void SimSetUser(BOOL on, int pressDelayMs, int holdMs) {

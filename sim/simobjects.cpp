@@ -266,8 +266,7 @@ protected:
                 return hr;
             if (direction < 0 || direction > 3) return E_INVALIDARG;
             o.move(direction, duration);
-            if (o.moveResult.get()->vt == VT_EMPTY) r = Var::boolean(true);
-            else VariantCopy(r.get(), o.moveResult.get());
+            r = Var::boolean(true);
             return S_OK;
         }
         case 106: case 107: case 108: {

@@ -34,6 +34,13 @@ wine_can_run() {
   return 0
 }
 
+# Removes a prefix folder; in the emulated PC a fresh prefix is an overlay mounted there
+# (brastow-fresh-prefix), unmounted first.
+wine_discard_prefix() {
+  while mountpoint -q "$1" 2>/dev/null; do umount -l "$1"; done
+  rm -rf --one-file-system "$1"
+}
+
 # winepath -w through the right loader.
 wine_path() { "$WINE" winepath.exe -w "$1" 2>/dev/null | tr -d '\r'; }
 

@@ -33,6 +33,8 @@ step() {
 }
 # A server that is there and one that is gone both do.
 stop_server() { quiet wineserver -k || true; quiet wineserver -w || true; }
+# A start that fails leaves no server behind (the tool scripts stop it only after a start).
+trap '[ $? = 0 ] || stop_server' EXIT
 
 # Headless unless a display is asked for: message boxes and dialogs still run their
 # modal loops, unseen.
@@ -67,7 +69,7 @@ prepare() {
 if ! prepare; then
   echo "wine-prefix: preparing $WINEPREFIX again" >&2
   stop_server
-  [ $fresh = 0 ] || rm -rf --one-file-system "$WINEPREFIX"
+  [ $fresh = 0 ] || wine_discard_prefix "$WINEPREFIX"
   prepare || { echo "wine-prefix: $WINEPREFIX could not be prepared (log: $log)" >&2; exit 1; }
 fi
 [ -n "${BRASTOW_NO_REGISTER:-}" ] && exit 0

@@ -8,7 +8,7 @@
 #   guest.sh build
 #       Makes the machine in the cache folder, or reuses it when it is there and current (its
 #       stamp names the kernel package and version and the root's package list). Installs the
-#       host packages it needs (qemu-system-x86 qemu-user-static debootstrap busybox-static)
+#       host packages it needs (guest_host_packages, tools/packages.sh)
 #       when they are missing. About fifteen minutes and 2.1 GB from nothing on a 2-core
 #       machine (measured 2026-12-10: 877 s, most of it the first boot's Wine prefixes).
 #   guest.sh run [--timeout SECONDS] [--share DIR]... [--tmpfs DIR]... [--env NAME[=VALUE]]...
@@ -67,18 +67,11 @@ say() { echo "guest: $*" >&2; }
 die() { echo "guest: $*" >&2; exit 1; }
 
 install_host_packages() {
-  local need=() p
-  for p in "${guest_host_packages[@]}"; do have_package "$p" || need+=("$p"); done
-  [ ${#need[@]} -eq 0 ] && return 0
-  [ "$(id -u)" = 0 ] || die "missing host packages (${need[*]}); install them as root"
-  say "installing ${need[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  if ! apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null; then
-    # An old index can name files the mirror no longer has: update (what can be updated)
-    # and try once more.
-    apt-get update -qq || true
-    apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
-  fi
+  local p
+  for p in "${guest_host_packages[@]}"; do
+    have_package "$p" || [ "$(id -u)" = 0 ] || die "missing host package $p; install it as root"
+  done
+  install_missing "${guest_host_packages[@]}"
 }
 
 # The kernel package Debian 12's linux-image-amd64 depends on now, and its version.
@@ -223,7 +216,7 @@ build() {
   # (The folder is shared into the guest at its host path: the root itself is read-only there.)
   local prefixes=$tmp/root/var/lib/brastow-guest
   mkdir -p "$prefixes"
-  # (The script goes as text: nothing of this machine's is shared at the first boot.)
+  # (The script goes as text: the first boot shares the prefixes' folder alone.)
   boot "$tmp" --timeout 900 --memory 4096 --share "$prefixes" -- \
     bash -c "$(cat "$here/guest/make-prefixes.sh")" make-prefixes "$prefixes" >"$tmp/first-boot" 2>>"$log" ||
     die "the new machine does not run Wine (see $log)"
@@ -336,6 +329,7 @@ boot() {
   printf '%s' "$(pwd -P)" >"$job/cwd"
   hostname >"$job/hostname"
   echo "$timeout" >"$job/timeout"
+  echo "$msize" >"$job/msize"
   : >"$job/stdout"; : >"$job/stderr"; : >"$job/console"
   cp "$here/guest/job-init.sh" "$job/init"
 

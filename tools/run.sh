@@ -14,8 +14,15 @@ if [ "${1:-}" = --edition ]; then
   case $edition in 32|64) ;; *) echo "run.sh: --edition takes 32 or 64" >&2; exit 2;; esac
 fi
 source "$here/use-prefix.sh"
-if [ "$edition" = 32 ] && [ -z "${BRASTOW_NO_BUILD:-}" ] && ! wine_can_run 32 2>/dev/null; then
+# Whether this machine runs 32-bit programs is known once the set-up (in the build) has
+# installed the 32-bit Wine: the build first, then the decision.
+# (BRASTOW_NO_BUILD set: in the emulated PC, built by the machine that started it.)
+in_guest=${BRASTOW_NO_BUILD:-}
+if [ -z "$in_guest" ]; then
   bash "$here/build.sh" >/dev/null
+  export BRASTOW_NO_BUILD=1  # built: use_wine_prefix need not build again
+fi
+if [ "$edition" = 32 ] && [ -z "$in_guest" ] && ! wine_can_run 32 2>/dev/null; then
   echo "(this machine cannot run 32-bit programs: the 32-bit edition runs in the emulated PC)" >&2
   bash "$here/guest.sh" build
   exec bash "$here/guest.sh" run --timeout 900 --share "$root" --env BRASTOW_NO_BUILD=1 -- \

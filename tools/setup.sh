@@ -41,13 +41,7 @@ fi
 # tests run in an emulated PC (tools/guest.sh): its emulator, the user-mode emulator its
 # root is made with, debootstrap and the initramfs's busybox.
 source "$(dirname "$0")/../tests/wine-env.sh"
-if ! wine_can_run 32 2>/dev/null; then
-  guest=()
-  for p in "${guest_host_packages[@]}"; do have_package "$p" || guest+=("$p"); done
-  if [ ${#guest[@]} -gt 0 ]; then
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${guest[@]}" >/dev/null
-  fi
-fi
+if ! wine_can_run 32 2>/dev/null; then install_missing "${guest_host_packages[@]}"; fi
 # The 32-bit type library build needs the 32-bit stdole2.tlb, which only libwine:i386
 # holds: without that package, its file alone, out of the package's archive.
 tlb=usr/lib/i386-linux-gnu/wine/i386-windows/stdole2.tlb

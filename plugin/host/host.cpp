@@ -1,6 +1,7 @@
 #include "plugin/host/host.h"
 #include "server/errors.h"
 
+#include <cmath>
 
 namespace host {
 namespace {
@@ -10,8 +11,8 @@ using com::kMaxArguments;
 
 bool isNaN(const VARIANT& v) {
     switch (v.vt) {
-    case VT_R4: return v.fltVal != v.fltVal;
-    case VT_R8: case VT_DATE: return v.dblVal != v.dblVal;
+    case VT_R4: return std::isnan(v.fltVal);
+    case VT_R8: case VT_DATE: return std::isnan(v.dblVal);
     default: return false;
     }
 }
@@ -19,7 +20,7 @@ bool isNaN(const VARIANT& v) {
 // Every host read converts here, with the runtime's conversions and their errors. One
 // answer differs between runtimes: Windows' refuses a NaN as a 16-bit integer
 // (overflow), Wine's converts it to a number, and a NaN click indicator would read as
-// a click. A NaN read as an integer is an overflow here, whatever the runtime under
+// a click. A NaN read as a 16-bit integer is an overflow here, whatever the runtime under
 // us; infinities already are, and a NaN read as a single or a double goes on to the
 // run's own floating-point checks.
 HRESULT convert(const com::Var& v, VARTYPE type, com::Var& out) {
@@ -68,7 +69,7 @@ HRESULT Object::invoke(Member m, WORD flags, VARIANT* args, UINT count, bool put
     if (m.name) {
         LPOLESTR name = const_cast<LPOLESTR>(m.name);
         hr = d_->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id);
-        if (FAILED(hr)) return errors::raise(hr, L"Object doesn't support this property or method");
+        if (FAILED(hr)) return errors::raise(hr, com::describe(DISP_E_UNKNOWNNAME));
     }
     // Arguments go right to left.
     VARIANT reversed[kMaxArguments];

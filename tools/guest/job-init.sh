@@ -2,7 +2,7 @@
 # PID 1 of the emulated PC for one command of tools/guest.sh, in the root: the shared
 # folders, the command with its environment, folder and time limit, its status, power off.
 # The job folder holds what `boot` wrote: mounts, tmpfs, env, command, cwd, hostname,
-# timeout.
+# timeout, msize (the 9p message size).
 job=/run/brastow-job
 off() { sync; echo o >/proc/sysrq-trigger; while :; do sleep 60; done; }
 mount -t proc proc /proc
@@ -20,7 +20,7 @@ ip link set lo up 2>/dev/null
 # the host makes to a shared folder while the guest runs may not be seen in the guest.
 while IFS= read -r -d '' tag && IFS= read -r -d '' path; do
   mkdir -p "$path"
-  mount -t 9p -o trans=virtio,version=9p2000.L,msize=512000,cache=loose "$tag" "$path" ||
+  mount -t 9p -o trans=virtio,version=9p2000.L,msize="$(cat $job/msize)",cache=loose "$tag" "$path" ||
     echo "guest: cannot mount $path" >>$job/stderr
 done <$job/mounts
 made=()
